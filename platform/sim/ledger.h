@@ -1,0 +1,85 @@
+// Counts every service call of the simulated device and fails chosen ones on
+// demand, so tests can show what a piece of code asks of the platform and how
+// it copes when the platform says no.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qx::sim {
+
+// One entry per service call. Keep in step with kCallNames in ledger.cpp.
+enum class Call : std::size_t {
+  // registry
+  RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegEnumKeyExW, RegDeleteKeyW, RegCloseKey,
+  // windows
+  FindWindowW, WindowFromPoint, GetParent, GetForegroundWindow, SetForegroundWindow, GetDesktopWindow,
+  EnumWindows, IsWindow, IsWindowVisible, IsWindowEnabled, GetClassNameW, GetWindowTextW, SetWindowTextW,
+  GetWindowRect, GetClientRect, ScreenToClient, GetCursorPos, GetWindowStyle, SetWindowStyle, ShowWindow,
+  SetWindowPos, MoveWindow, EnableWindow, DestroyWindow, SetFocus, GetFocus, InvalidateRect, CommandBar_Show,
+  CreateDialogIndirectW, GetDlgItem, GetDlgCtrlID, GetNextDlgTabItem, SubclassWindow, CallDefaultProc,
+  SendMessageW, PostMessageW, GetMessageW, IsDialogMessageW, DispatchMessageW, PostQuitMessage, SetTimer,
+  KillTimer, MessageBoxW, LoadMenuW, GetSubMenu, RemoveMenu, CheckMenuItem, TrackPopupMenu, DestroyMenu,
+  GetSysColor, GetStockObject, FillSolidRect, Draw3dRect, LoadIconImage, DestroyIcon, DrawIconEx,
+  // processes
+  LoadLibraryW, FreeLibrary, CreateToolhelp32Snapshot, Process32FirstW, Process32NextW, CloseToolhelp32Snapshot,
+  OpenProcess, TerminateProcess, CloseHandle, ShellExecuteExW, Sleep, GetLastError, GetModuleFileNameW,
+  // dial-up
+  RasEnumConnectionsW, RasHangUpW,
+  // files
+  CreateFileW, ReadFile, WriteFile, SetFilePointer, SetEndOfFile, CloseFile,
+  // text
+  WideCharToMultiByte, MultiByteToWideChar,
+  // power
+  KernelIoControl,
+  kCount
+};
+
+inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::kCount);
+
+std::string_view CallName(Call call);
+std::optional<Call> CallFromName(std::string_view name);
+// True for the calls of IRegistry.
+bool IsRegistryCall(Call call);
+
+// A planned failure: the nth call of a kind from now on (1 = the next one),
+// repeated `times` times (0 = every call from then on), answered with `error`
+// (a Win32 error code; calls that return BOOL or a handle just fail and set
+// the last error to it).
+struct Fault {
+  Call call;
+  std::size_t nth = 1;
+  std::size_t times = 1;
+  LONG error = ERROR_ACCESS_DENIED;
+};
+
+class CallLedger {
+ public:
+  // Counts the call; returns the error to answer with when a fault is due.
+  std::optional<LONG> Enter(Call call);
+
+  void Plan(Fault fault);
+  void ClearFaults() { faults_.clear(); }
+
+  [[nodiscard]] std::size_t Count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+  [[nodiscard]] std::size_t RegistryCount() const;
+  [[nodiscard]] std::size_t Total() const;
+  // A copy of the counters, to compare before and after a step.
+  [[nodiscard]] std::array<std::size_t, kCallCount> Snapshot() const { return counts_; }
+
+ private:
+  struct Pending {
+    Fault fault;
+    std::size_t skip;       // calls of this kind still to let through
+    std::size_t remaining;  // failures still to give, 0 = unbounded
+  };
+  std::array<std::size_t, kCallCount> counts_{};
+  std::vector<Pending> faults_;
+};
+
+}  // namespace qx::sim
