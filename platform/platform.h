@@ -161,6 +161,7 @@ inline constexpr UINT WM_GETTEXT = 0x000D;
 inline constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 inline constexpr UINT WM_PAINT = 0x000F;
 inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_QUIT = 0x0012;
 inline constexpr UINT WM_SETTINGCHANGE = 0x001A;
 inline constexpr UINT WM_CANCELMODE = 0x001F;
 inline constexpr UINT WM_DRAWITEM = 0x002B;
@@ -306,8 +307,83 @@ class IWindowHandler {
   virtual bool HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
 };
 
-struct DialogTemplate;  // resources.h
-struct MenuTemplate;
+// ---- Resources ---------------------------------------------------------------
+//
+// A program's dialogs and menus as data: the simulated device builds its
+// windows from them and the Win32 resource script is written from them, so
+// both worlds show the same controls.
+
+inline constexpr DWORD WS_POPUP = 0x80000000;
+inline constexpr DWORD WS_CHILD = 0x40000000;
+inline constexpr DWORD WS_VISIBLE = 0x10000000;
+inline constexpr DWORD WS_DISABLED = 0x08000000;
+inline constexpr DWORD WS_CAPTION = 0x00C00000;
+inline constexpr DWORD WS_BORDER = 0x00800000;
+inline constexpr DWORD WS_VSCROLL = 0x00200000;
+inline constexpr DWORD WS_SYSMENU = 0x00080000;
+inline constexpr DWORD WS_GROUP = 0x00020000;
+inline constexpr DWORD WS_TABSTOP = 0x00010000;
+inline constexpr DWORD WS_EX_TOPMOST = 0x00000008;
+inline constexpr DWORD WS_EX_CAPTIONOKBTN = 0x80000000;
+inline constexpr DWORD WS_EX_NODRAG = 0x40000000;
+inline constexpr DWORD WS_EX_WINDOWEDGE = 0x00000100;
+inline constexpr DWORD WS_EX_DLGMODALFRAME = 0x00000001;
+inline constexpr DWORD DS_SETFONT = 0x40;
+inline constexpr DWORD DS_MODALFRAME = 0x80;
+inline constexpr DWORD DS_CENTER = 0x800;
+inline constexpr DWORD ES_LEFT = 0x0000;
+inline constexpr DWORD ES_PASSWORD = 0x0020;
+inline constexpr DWORD ES_AUTOHSCROLL = 0x0080;
+inline constexpr DWORD SS_LEFT = 0x0000;
+inline constexpr DWORD SS_CENTER = 0x0001;
+inline constexpr DWORD SS_RIGHT = 0x0002;
+inline constexpr DWORD SS_ICON = 0x0003;
+inline constexpr DWORD SS_BITMAP = 0x000E;
+inline constexpr DWORD SS_TYPEMASK = 0x001F;
+inline constexpr DWORD CBS_DROPDOWNLIST = 0x0003;
+
+inline constexpr int IDC_STATIC = -1;
+
+// The window classes of dialog controls.
+inline constexpr std::u16string_view kButtonClass = u"BUTTON";
+inline constexpr std::u16string_view kEditClass = u"EDIT";
+inline constexpr std::u16string_view kStaticClass = u"STATIC";
+inline constexpr std::u16string_view kComboBoxClass = u"COMBOBOX";
+// Dialogs and message boxes are windows of this class on the handheld.
+inline constexpr std::u16string_view kDialogClass = u"Dialog";
+
+struct ControlTemplate {
+  std::u16string_view className;
+  int id = IDC_STATIC;
+  std::u16string_view text;  // caption; empty for images
+  int imageId = 0;           // bitmap or icon resource of an image static
+  short x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  std::span<const std::u16string_view> items;  // initial entries of a list
+};
+
+struct DialogTemplate {
+  int id = 0;
+  std::u16string_view caption;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+  std::u16string_view font;
+  short pointSize = 0;
+  std::span<const ControlTemplate> controls;
+};
+
+struct MenuItemTemplate {
+  UINT id = 0;  // 0 with empty text: a separator
+  std::u16string_view text;
+  std::span<const MenuItemTemplate> popup;  // entries of a sub-menu
+};
+
+struct MenuTemplate {
+  int id = 0;
+  std::span<const MenuItemTemplate> items;
+};
 
 class IWindows {
  public:

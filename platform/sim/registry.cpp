@@ -1,0 +1,477 @@
+#include "platform/sim/registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "platform/sim/reg_format.h"
+#include "platform/sim/text.h"
+
+namespace qx::sim {
+
+namespace {
+
+// Win32 refuses trees deeper than this; holding to it also bounds every
+// recursive walk over the tree.
+constexpr std::size_t kMaxDepth = 512;
+// Win32's longest value name, in characters.
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+std::uintptr_t HandleValue(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
+
+bool IsRootValue(std::uintptr_t value) {
+  return std::any_of(std::begin(kRegistryRoots), std::end(kRegistryRoots),
+                     [value](HKEY root) { return HandleValue(root) == value; });
+}
+
+template <typename Values>
+auto FindValueIn(Values& values, std::u16string_view name) {
+  return std::find_if(values.begin(), values.end(), [name](const RegValue& v) { return NamesEqual(v.name, name); });
+}
+
+}  // namespace
+
+std::u16string_view RootName(HKEY root) {
+  if (root == HKEY_CLASSES_ROOT) return u"HKEY_CLASSES_ROOT";
+  if (root == HKEY_CURRENT_USER) return u"HKEY_CURRENT_USER";
+  if (root == HKEY_LOCAL_MACHINE) return u"HKEY_LOCAL_MACHINE";
+  return {};
+}
+
+std::optional<HKEY> RootFromName(std::u16string_view name) {
+  struct Alias {
+    std::u16string_view name;
+    HKEY root;
+  };
+  const Alias aliases[] = {
+      {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}, {u"HKCR", HKEY_CLASSES_ROOT},
+      {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER}, {u"HKCU", HKEY_CURRENT_USER},
+      {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {u"HKLM", HKEY_LOCAL_MACHINE},
+  };
+  for (const Alias& alias : aliases) {
+    if (NamesEqual(alias.name, name)) return alias.root;
+  }
+  return std::nullopt;
+}
+
+bool NamesEqual(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+std::optional<std::vector<std::u16string_view>> SplitKeyPath(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  if (path.empty()) return parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = path.find(u'\\', start);
+    const std::u16string_view part = path.substr(start, end == std::u16string_view::npos ? end : end - start);
+    if (part.empty() || part.size() > kMaxKeyNameLength || parts.size() >= kMaxDepth) return std::nullopt;
+    parts.push_back(part);
+    if (end == std::u16string_view::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+// ---- RegistryImage ----------------------------------------------------------
+
+const RegistryImage::Key* RegistryImage::Key::Find(std::u16string_view path) const {
+  const auto parts = SplitKeyPath(path);
+  if (!parts) return nullptr;
+  const Key* key = this;
+  for (std::u16string_view part : *parts) {
+    const auto it = std::find_if(key->subKeys.begin(), key->subKeys.end(),
+                                 [part](const Key& k) { return NamesEqual(k.name, part); });
+    if (it == key->subKeys.end()) return nullptr;
+    key = &*it;
+  }
+  return key;
+}
+
+const RegValue* RegistryImage::Key::FindValue(std::u16string_view valueName) const {
+  const auto it = FindValueIn(values, valueName);
+  return it == values.end() ? nullptr : &*it;
+}
+
+const RegistryImage::Key* RegistryImage::Find(HKEY root, std::u16string_view path) const {
+  const std::u16string_view rootName = RootName(root);
+  if (rootName.empty()) return nullptr;
+  for (const Key& key : roots) {
+    if (key.name == rootName) return key.Find(path);
+  }
+  return nullptr;
+}
+
+// ---- Diff -----------------------------------------------------------------
+
+namespace {
+
+using ImageKey = RegistryImage::Key;
+
+std::string ValueText(const RegValue& value) {
+  return RegValueNameText(value.name) + " = " + RegValueDataText(value.type, value.data);
+}
+
+void DiffCreated(const ImageKey& key, const std::string& path, std::vector<std::string>& out) {
+  out.push_back("+ [" + path + "]");
+  for (const RegValue& value : key.values) out.push_back("+ [" + path + "] " + ValueText(value));
+  for (const ImageKey& sub : key.subKeys) DiffCreated(sub, path + "\\" + Utf8(sub.name), out);
+}
+
+const ImageKey* FindSub(const ImageKey& key, std::u16string_view name) {
+  const auto it = std::find_if(key.subKeys.begin(), key.subKeys.end(),
+                               [name](const ImageKey& k) { return NamesEqual(k.name, name); });
+  return it == key.subKeys.end() ? nullptr : &*it;
+}
+
+// Changes read in the key's own order: what was there (kept, changed or
+// gone) first, then what is new, which is where creation order puts it.
+void DiffKey(const ImageKey& before, const ImageKey& after, const std::string& path,
+             std::vector<std::string>& out) {
+  for (const RegValue& old : before.values) {
+    const RegValue* now = after.FindValue(old.name);
+    if (now == nullptr) {
+      out.push_back("- [" + path + "] " + ValueText(old));
+    } else if (!(*now == old)) {
+      out.push_back("~ [" + path + "] " + ValueText(*now) + " (was " +
+                    (old.name == now->name ? RegValueDataText(old.type, old.data) : ValueText(old)) + ")");
+    }
+  }
+  for (const RegValue& value : after.values) {
+    if (before.FindValue(value.name) == nullptr) out.push_back("+ [" + path + "] " + ValueText(value));
+  }
+  for (const ImageKey& old : before.subKeys) {
+    const std::string subPath = path + "\\" + Utf8(old.name);
+    if (const ImageKey* now = FindSub(after, old.name)) {
+      DiffKey(old, *now, subPath, out);
+    } else {
+      out.push_back("- [" + subPath + "]");
+    }
+  }
+  for (const ImageKey& sub : after.subKeys) {
+    if (FindSub(before, sub.name) == nullptr) DiffCreated(sub, path + "\\" + Utf8(sub.name), out);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& after) {
+  std::vector<std::string> out;
+  for (HKEY root : kRegistryRoots) {
+    const ImageKey* a = before.Find(root, u"");
+    const ImageKey* b = after.Find(root, u"");
+    const ImageKey empty{std::u16string(RootName(root)), {}, {}};
+    DiffKey(a != nullptr ? *a : empty, b != nullptr ? *b : empty, Utf8(RootName(root)), out);
+  }
+  return out;
+}
+
+// ---- SimRegistry ----------------------------------------------------------
+
+struct SimRegistry::Node : std::enable_shared_from_this<Node> {
+  std::u16string name;
+  Node* parent = nullptr;  // meaningful only while the key is not deleted
+  std::size_t depth = 0;   // 0 for a root
+  bool deleted = false;
+  std::vector<RegValue> values;
+  std::vector<std::shared_ptr<Node>> children;
+
+  Node* Child(std::u16string_view childName) const {
+    for (const auto& child : children) {
+      if (NamesEqual(child->name, childName)) return child.get();
+    }
+    return nullptr;
+  }
+};
+
+SimRegistry::SimRegistry(CallLedger& ledger) : ledger_(ledger) {
+  for (std::size_t i = 0; i < std::size(kRegistryRoots); ++i) {
+    roots_[i] = std::make_shared<Node>();
+    roots_[i]->name = std::u16string(RootName(kRegistryRoots[i]));
+  }
+}
+
+SimRegistry::~SimRegistry() = default;
+
+SimRegistry::Node* SimRegistry::RootNode(HKEY root) const {
+  for (std::size_t i = 0; i < std::size(kRegistryRoots); ++i) {
+    if (kRegistryRoots[i] == root) return roots_[i].get();
+  }
+  return nullptr;
+}
+
+SimRegistry::Node* SimRegistry::Resolve(HKEY key, LONG* error) const {
+  if (Node* root = RootNode(key)) return root;
+  const auto it = handles_.find(HandleValue(key));
+  if (it == handles_.end()) {
+    *error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (it->second.node->deleted) {
+    *error = ERROR_KEY_DELETED;
+    return nullptr;
+  }
+  return it->second.node.get();
+}
+
+SimRegistry::Node* SimRegistry::Walk(Node* from, const std::vector<std::u16string_view>& parts) {
+  Node* node = from;
+  for (std::u16string_view part : parts) {
+    node = node->Child(part);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+SimRegistry::Node* SimRegistry::WalkPath(HKEY root, std::u16string_view path) const {
+  Node* node = RootNode(root);
+  const auto parts = SplitKeyPath(path);
+  if (node == nullptr || !parts) return nullptr;
+  return Walk(node, *parts);
+}
+
+SimRegistry::Node* SimRegistry::MakePath(Node* from, const std::vector<std::u16string_view>& parts,
+                                         bool* created) {
+  Node* node = from;
+  *created = false;
+  for (std::u16string_view part : parts) {
+    Node* next = node->Child(part);
+    *created = next == nullptr;
+    if (next == nullptr) {
+      auto child = std::make_shared<Node>();
+      child->name = std::u16string(part);
+      child->parent = node;
+      child->depth = node->depth + 1;
+      next = child.get();
+      node->children.push_back(std::move(child));
+    }
+    node = next;
+  }
+  return node;
+}
+
+void SimRegistry::Detach(Node* node) {
+  // Mark the whole subtree first: handles may keep any part of it alive.
+  std::vector<Node*> pending{node};
+  while (!pending.empty()) {
+    Node* n = pending.back();
+    pending.pop_back();
+    n->deleted = true;
+    for (const auto& child : n->children) pending.push_back(child.get());
+  }
+  auto& siblings = node->parent->children;
+  siblings.erase(std::find_if(siblings.begin(), siblings.end(), [node](const auto& c) { return c.get() == node; }));
+}
+
+HKEY SimRegistry::AddHandle(const std::shared_ptr<Node>& node) {
+  while (IsRootValue(nextHandle_) || handles_.count(nextHandle_) != 0) nextHandle_ += 4;
+  const std::uintptr_t value = nextHandle_;
+  nextHandle_ += 4;
+  handles_.emplace(value, Handle{node, PathOf(node.get())});
+  return reinterpret_cast<HKEY>(value);
+}
+
+std::u16string SimRegistry::PathOf(const Node* node) {
+  std::vector<const Node*> chain;
+  for (const Node* n = node; n != nullptr; n = n->parent) chain.push_back(n);
+  std::u16string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += u'\\';
+    path += (*it)->name;
+  }
+  return path;
+}
+
+LONG SimRegistry::RegOpenKeyExW(HKEY key, std::u16string_view subKey, REGSAM /*access*/, HKEY* result) {
+  if (const auto fault = ledger_.Enter(Call::RegOpenKeyExW)) return *fault;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  LONG error = ERROR_SUCCESS;
+  Node* base = Resolve(key, &error);
+  if (base == nullptr) return error;
+  const auto parts = SplitKeyPath(subKey);
+  if (!parts) return ERROR_INVALID_PARAMETER;
+  Node* node = Walk(base, *parts);
+  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  *result = AddHandle(node->shared_from_this());
+  return ERROR_SUCCESS;
+}
+
+LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM /*access*/, HKEY* result,
+                                  DWORD* disposition) {
+  if (const auto fault = ledger_.Enter(Call::RegCreateKeyExW)) return *fault;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  LONG error = ERROR_SUCCESS;
+  Node* base = Resolve(key, &error);
+  if (base == nullptr) return error;
+  const auto parts = SplitKeyPath(subKey);
+  if (!parts || base->depth + parts->size() > kMaxDepth) return ERROR_INVALID_PARAMETER;
+  bool created = false;
+  Node* node = MakePath(base, *parts, &created);
+  *result = AddHandle(node->shared_from_this());
+  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LONG SimRegistry::RegQueryValueExW(HKEY key, std::u16string_view name, DWORD* type, std::span<BYTE> data,
+                                   DWORD* size) {
+  if (const auto fault = ledger_.Enter(Call::RegQueryValueExW)) return *fault;
+  LONG error = ERROR_SUCCESS;
+  Node* node = Resolve(key, &error);
+  if (node == nullptr) return error;
+  const auto it = FindValueIn(node->values, name);
+  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  LONG status = ERROR_SUCCESS;
+  if (data.data() != nullptr) {
+    if (data.size() < it->data.size()) {
+      status = ERROR_MORE_DATA;
+    } else if (!it->data.empty()) {
+      std::memcpy(data.data(), it->data.data(), it->data.size());
+    }
+  }
+  if (type != nullptr) *type = it->type;
+  if (size != nullptr) *size = static_cast<DWORD>(it->data.size());
+  return status;
+}
+
+LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
+  if (const auto fault = ledger_.Enter(Call::RegSetValueExW)) return *fault;
+  LONG error = ERROR_SUCCESS;
+  Node* node = Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (name.size() > kMaxValueNameLength || data.size() > std::numeric_limits<DWORD>::max()) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const auto it = FindValueIn(node->values, name);
+  if (it != node->values.end()) {
+    it->type = type;
+    it->data.assign(data.begin(), data.end());
+  } else {
+    node->values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG SimRegistry::RegEnumKeyExW(HKEY key, DWORD index, std::span<char16_t> name, DWORD* length) {
+  if (const auto fault = ledger_.Enter(Call::RegEnumKeyExW)) return *fault;
+  LONG error = ERROR_SUCCESS;
+  Node* node = Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::u16string& childName = node->children[index]->name;
+  if (name.data() == nullptr || name.size() < childName.size() + 1) return ERROR_MORE_DATA;
+  std::copy(childName.begin(), childName.end(), name.begin());
+  name[childName.size()] = u'\0';
+  if (length != nullptr) *length = static_cast<DWORD>(childName.size());
+  return ERROR_SUCCESS;
+}
+
+LONG SimRegistry::RegDeleteKeyW(HKEY key, std::u16string_view subKey) {
+  if (const auto fault = ledger_.Enter(Call::RegDeleteKeyW)) return *fault;
+  LONG error = ERROR_SUCCESS;
+  Node* base = Resolve(key, &error);
+  if (base == nullptr) return error;
+  const auto parts = SplitKeyPath(subKey);
+  if (!parts) return ERROR_INVALID_PARAMETER;
+  Node* node = Walk(base, *parts);
+  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (node->parent == nullptr) return ERROR_ACCESS_DENIED;
+  Detach(node);
+  return ERROR_SUCCESS;
+}
+
+LONG SimRegistry::RegCloseKey(HKEY key) {
+  if (const auto fault = ledger_.Enter(Call::RegCloseKey)) return *fault;
+  if (RootNode(key) != nullptr) return ERROR_SUCCESS;
+  return handles_.erase(HandleValue(key)) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+std::vector<std::u16string> SimRegistry::OpenHandlePaths() const {
+  std::vector<std::u16string> paths;
+  paths.reserve(handles_.size());
+  for (const auto& [value, handle] : handles_) paths.push_back(handle.path);
+  return paths;
+}
+
+bool SimRegistry::KeyExists(HKEY root, std::u16string_view path) const { return WalkPath(root, path) != nullptr; }
+
+std::optional<SimRegistry::Value> SimRegistry::GetValue(HKEY root, std::u16string_view path,
+                                                        std::u16string_view name) const {
+  const Node* node = WalkPath(root, path);
+  if (node == nullptr) return std::nullopt;
+  const auto it = FindValueIn(node->values, name);
+  if (it == node->values.end()) return std::nullopt;
+  return *it;
+}
+
+bool SimRegistry::SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
+                           std::span<const BYTE> data) {
+  if (name.size() > kMaxValueNameLength || !CreateKey(root, path)) return false;
+  Node* node = WalkPath(root, path);
+  const auto it = FindValueIn(node->values, name);
+  if (it != node->values.end()) {
+    it->type = type;
+    it->data.assign(data.begin(), data.end());
+  } else {
+    node->values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
+  }
+  return true;
+}
+
+bool SimRegistry::CreateKey(HKEY root, std::u16string_view path) {
+  Node* node = RootNode(root);
+  const auto parts = SplitKeyPath(path);
+  if (node == nullptr || !parts) return false;
+  bool created = false;
+  MakePath(node, *parts, &created);
+  return true;
+}
+
+bool SimRegistry::DeleteKey(HKEY root, std::u16string_view path) {
+  Node* node = WalkPath(root, path);
+  if (node == nullptr || node->parent == nullptr) return false;
+  Detach(node);
+  return true;
+}
+
+bool SimRegistry::DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name) {
+  Node* node = WalkPath(root, path);
+  if (node == nullptr) return false;
+  const auto it = FindValueIn(node->values, name);
+  if (it == node->values.end()) return false;
+  node->values.erase(it);
+  return true;
+}
+
+std::vector<std::u16string> SimRegistry::SubKeyNames(HKEY root, std::u16string_view path) const {
+  std::vector<std::u16string> names;
+  if (const Node* node = WalkPath(root, path)) {
+    for (const auto& child : node->children) names.push_back(child->name);
+  }
+  return names;
+}
+
+std::vector<SimRegistry::Value> SimRegistry::Values(HKEY root, std::u16string_view path) const {
+  const Node* node = WalkPath(root, path);
+  return node != nullptr ? node->values : std::vector<Value>{};
+}
+
+namespace {
+template <typename NodeT>
+RegistryImage::Key CopyKey(const NodeT& node) {
+  RegistryImage::Key key{node.name, node.values, {}};
+  key.subKeys.reserve(node.children.size());
+  for (const auto& child : node.children) key.subKeys.push_back(CopyKey(*child));
+  return key;
+}
+}  // namespace
+
+RegistryImage SimRegistry::Image() const {
+  RegistryImage image;
+  for (const auto& root : roots_) image.roots.push_back(CopyKey(*root));
+  return image;
+}
+
+}  // namespace qx::sim

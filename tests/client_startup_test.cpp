@@ -1,0 +1,89 @@
+// The tray client's start and end on the simulated device: the gateway
+// switch it applies, the profile it keeps, what it leaves behind.
+#include <gtest/gtest.h>
+
+#include "client/quorvix.h"
+#include "platform/sim/sim.h"
+
+namespace qx {
+namespace {
+
+constexpr std::u16string_view kClientPath = u"\\Program Files\\Quorvix\\Quorvix.exe";
+constexpr std::u16string_view kProfileKey = u"Software\\Brennic Inc\\Quorvix\\Quorvix";
+const std::u16string kHttpEntry = std::u16string(kProviderKey) + u"\\HTTP-x";
+const std::u16string kSocksEntry = std::u16string(kProviderKey) + u"\\SOCKS-x";
+
+std::vector<BYTE> Sz(std::u16string_view text) {
+  std::vector<BYTE> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<BYTE>(c & 0xFF));
+    bytes.push_back(static_cast<BYTE>(c >> 8));
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  return bytes;
+}
+
+std::vector<BYTE> Dword(DWORD value) {
+  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+          static_cast<BYTE>(value >> 24)};
+}
+
+class ClientStartup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    device.kernel().InstallProgram(kClientPath, {[](Platform& platform, std::u16string_view) {
+                                                   return RunQuorvix(platform, kClient2002Build);
+                                                 },
+                                                 {128, 133, 134}});
+    auto& reg = device.registry();
+    reg.SetValue(HKEY_LOCAL_MACHINE, kHttpEntry, u"DestId", REG_SZ, Sz(u"{dest}"));
+    reg.SetValue(HKEY_LOCAL_MACHINE, kHttpEntry, u"SrcId", REG_SZ, Sz(u"{src}"));
+  }
+
+  std::optional<sim::RegValue> Http(std::u16string_view name) {
+    return device.registry().GetValue(HKEY_LOCAL_MACHINE, kHttpEntry, name);
+  }
+
+  HWND ClientWindow() {
+    for (const auto& window : device.kernel().TopLevelWindows()) {
+      if (window.className == u"Dialog" && device.kernel().ProcessImage(window.processId) == kClientPath) {
+        return window.hwnd;
+      }
+    }
+    return nullptr;
+  }
+
+  sim::SimDevice device;
+};
+
+TEST_F(ClientStartup, FirstStartSwitchesTheGatewayOnAndTheFirstTickOff) {
+  ASSERT_NE(device.kernel().StartProgram(kClientPath, u""), 0u);
+  auto stored = device.registry().GetValue(HKEY_CURRENT_USER, kProfileKey, u"USEQUORVIX");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->type, REG_DWORD);
+  EXPECT_EQ(stored->data, Dword(1));
+  EXPECT_EQ(Http(u"Type")->data, Dword(1));
+  EXPECT_EQ(Http(u"Proxy")->data, Sz(u"gw.quorvix.net:8000"));
+  EXPECT_TRUE(device.registry().KeyExists(HKEY_LOCAL_MACHINE, kSocksEntry));
+
+  device.kernel().AdvanceTime(200);
+  EXPECT_EQ(Http(u"Type")->data, Dword(0));
+  EXPECT_EQ(Http(u"Proxy")->data, Sz(u"wap.mobilenet.co.kr:1850"));
+  EXPECT_FALSE(device.registry().KeyExists(HKEY_LOCAL_MACHINE, kSocksEntry));
+  EXPECT_EQ(device.registry().GetValue(HKEY_CURRENT_USER, kProfileKey, u"USEQUORVIX")->data, Dword(1));
+}
+
+TEST_F(ClientStartup, ClosingLeavesTheEntriesOffAndClosesEveryHandle) {
+  device.kernel().StartProgram(kClientPath, u"");
+  const HWND window = ClientWindow();
+  ASSERT_NE(window, nullptr);
+  device.kernel().CloseWindow(window);
+  EXPECT_EQ(ClientWindow(), nullptr);
+  EXPECT_EQ(Http(u"Type")->data, Dword(0));
+  EXPECT_FALSE(device.registry().KeyExists(HKEY_LOCAL_MACHINE, kSocksEntry));
+  EXPECT_EQ(device.OpenHandles(), 0u);
+}
+
+}  // namespace
+}  // namespace qx

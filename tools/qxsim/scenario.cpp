@@ -1,0 +1,567 @@
+#include "tools/qxsim/scenario.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "client/quorvix.h"
+#include "client/resources.h"
+
+namespace qx::qxsim {
+
+namespace {
+
+constexpr DWORD kTickMs = 200;
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  return text;
+}
+
+std::optional<long long> Number(std::string_view text) {
+  long long value = 0;
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+std::string Seconds(DWORD ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%03us", static_cast<unsigned>(ms / 1000), static_cast<unsigned>(ms % 1000));
+  return text;
+}
+
+std::string ReadFile(const std::filesystem::path& path, bool* ok) {
+  std::ifstream in(path, std::ios::binary);
+  *ok = static_cast<bool>(in);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void InstallPrograms(sim::Kernel& kernel) {
+  const std::vector<int> icons(ClientIconIds().begin(), ClientIconIds().end());
+  kernel.InstallProgram(kClient2002Path, {[](Platform& platform, std::u16string_view) {
+                                            return RunQuorvix(platform, kClient2002Build);
+                                          },
+                                          icons});
+  kernel.InstallProgram(kClient2003Path, {[](Platform& platform, std::u16string_view) {
+                                            return RunQuorvix(platform, kClient2003Build);
+                                          },
+                                          icons});
+}
+
+}  // namespace
+
+std::vector<std::string> SplitWords(std::string_view text, std::vector<bool>* quoted, std::string* error) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r') {
+      ++i;
+      continue;
+    }
+    if (text[i] == '#') break;
+    std::string word;
+    if (text[i] == '"') {
+      ++i;
+      bool closed = false;
+      while (i < text.size()) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) {
+          word += text[i + 1];
+          i += 2;
+        } else if (text[i] == '"') {
+          closed = true;
+          ++i;
+          break;
+        } else {
+          word += text[i++];
+        }
+      }
+      if (!closed) {
+        *error = "a quoted word is not closed";
+        return {};
+      }
+      words.push_back(word);
+      if (quoted != nullptr) quoted->push_back(true);
+      continue;
+    }
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r') word += text[i++];
+    words.push_back(word);
+    if (quoted != nullptr) quoted->push_back(false);
+  }
+  return words;
+}
+
+Runner::Runner(std::ostream& out) : out_(out) { InstallPrograms(device_.kernel()); }
+
+int Runner::RunFile(const std::filesystem::path& path) {
+  bool ok = false;
+  const std::string text = ReadFile(path, &ok);
+  if (!ok) {
+    out_ << path.string() << ": cannot read the scenario\n";
+    return 1;
+  }
+  return RunText(text, path);
+}
+
+int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
+  out_ << "Scenario " << name.string() << "\n";
+  std::size_t number = 0;
+  std::size_t start = 0;
+  try {
+    while (start <= text.size()) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      ++number;
+      Line line;
+      line.file = name;
+      line.number = number;
+      line.text = std::string(text.substr(start, end - start));
+      if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+      start = end + 1;
+      std::string error;
+      line.words = SplitWords(line.text, &line.quoted, &error);
+      if (!error.empty()) Fail(line, error);
+      if (!line.words.empty()) RunLine(line);
+      if (end == text.size()) break;
+    }
+  } catch (const ScenarioError& error) {
+    out_ << error.what() << "\n";
+    return 1;
+  }
+  std::vector<std::string> running;
+  for (const auto& process : device_.kernel().Processes()) {
+    if (process.program) running.push_back(sim::Utf8(process.image));
+  }
+  out_ << "End of scenario at t=" << Seconds(device_.kernel().Now());
+  if (!running.empty()) {
+    out_ << "; still running:";
+    for (const auto& image : running) out_ << " \"" << image << "\"";
+  }
+  out_ << "\n";
+  return failed_ ? 1 : 0;
+}
+
+void Runner::Fail(const Line& line, const std::string& message) const {
+  throw ScenarioError(line.file.string() + ":" + std::to_string(line.number) + ": " + message);
+}
+
+std::filesystem::path Runner::Resolve(const Line& line, const std::string& path) const {
+  const std::filesystem::path given(path);
+  if (given.is_absolute()) return given;
+  return line.file.parent_path() / given;
+}
+
+void Runner::RunLine(const Line& line) {
+  const std::string first = Lower(line.words[0]);
+  const std::string two = line.words.size() > 1 ? first + " " + Lower(line.words[1]) : std::string();
+  const Verb* verb = nullptr;
+  for (const Verb& candidate : Verbs()) {
+    if (candidate.name == two || candidate.name == first) {
+      verb = &candidate;
+      if (candidate.name == two) break;
+    }
+  }
+  if (verb == nullptr) {
+    std::string known;
+    for (const Verb& candidate : Verbs()) {
+      if (known.find(candidate.name.substr(0, candidate.name.find(' '))) == std::string::npos) {
+        known += (known.empty() ? "" : ", ") + candidate.name.substr(0, candidate.name.find(' '));
+      }
+    }
+    Fail(line, "unknown verb \"" + line.words[0] + "\"; known verbs: " + known);
+  }
+  out_ << "\n[" << line.file.filename().string() << ":" << line.number << " t=" << Seconds(device_.kernel().Now())
+       << "] " << line.text.substr(line.text.find_first_not_of(" \t")) << "\n";
+  const sim::RegistryImage before = device_.registry().Image();
+  device_.kernel().TakeEffects();
+  verb->run(*this, line);
+  Report(before);
+}
+
+void Runner::Report(const sim::RegistryImage& before) {
+  for (const sim::Effect& effect : device_.kernel().TakeEffects()) out_ << "    " << effect.text << "\n";
+  const std::vector<std::string> changes = sim::Diff(before, device_.registry().Image());
+  if (changes.empty()) return;
+  out_ << "    registry:\n";
+  // Values follow the key they belong to, so each key's path is shown once.
+  std::string lastKey;
+  for (const std::string& change : changes) {
+    const auto open = change.find('[');
+    const auto close = change.find("] ", open);
+    if (open == std::string::npos || close == std::string::npos) {
+      out_ << "      " << change << "\n";
+      lastKey = change.substr(open == std::string::npos ? 0 : open);
+      continue;
+    }
+    const std::string key = change.substr(open, close - open + 1);
+    if (key != lastKey) out_ << "      " << key << "\n";
+    lastKey = key;
+    out_ << "        " << change.substr(0, open) << change.substr(close + 2) << "\n";
+  }
+}
+
+HWND Runner::ClientWindow(std::size_t index) {
+  std::size_t seen = 0;
+  for (const auto& window : device_.kernel().TopLevelWindows()) {
+    const std::u16string image = device_.kernel().ProcessImage(window.processId);
+    if (window.className == kDialogClass && (image == kClient2002Path || image == kClient2003Path) &&
+        (window.title == u"  " || window.title == u"Internet Explorer")) {
+      if (seen++ == index) return window.hwnd;
+    }
+  }
+  return nullptr;
+}
+
+HWND Runner::WindowNamed(const Line& line, const std::string& name) {
+  sim::Kernel& kernel = device_.kernel();
+  const std::string lower = Lower(name);
+  HWND hwnd = nullptr;
+  if (lower == "browser") {
+    hwnd = kernel.FindWindowW(u"IExplore", u"Internet Explorer");
+  } else if (lower == "client") {
+    hwnd = ClientWindow();
+  } else if (lower == "player") {
+    hwnd = kernel.FindWindowW(u"WMP", u"Windows Media");
+  } else if (lower == "tasks") {
+    hwnd = kernel.FindWindowW(u"WisMenuDlg", u"Tasks");
+  } else if (lower == "desktop") {
+    hwnd = kernel.GetDesktopWindow();
+  } else {
+    for (const auto& window : kernel.TopLevelWindows()) {
+      if (sim::Utf8(window.title) == name) {
+        hwnd = window.hwnd;
+        break;
+      }
+    }
+  }
+  if (hwnd == nullptr) Fail(line, "there is no window \"" + name + "\"");
+  return hwnd;
+}
+
+HKEY Runner::RootOf(const Line& line, const std::string& keyPath, std::u16string* rest) const {
+  const std::u16string path = sim::Utf16(keyPath);
+  const auto slash = path.find(u'\\');
+  const auto root = sim::RootFromName(path.substr(0, slash));
+  if (!root) Fail(line, "\"" + keyPath + "\" does not start with HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE");
+  *rest = slash == std::u16string::npos ? std::u16string() : path.substr(slash + 1);
+  return *root;
+}
+
+// ---- The verbs ------------------------------------------------------------------------
+
+struct VerbTable {
+  static void Need(Runner& r, const Line& line, std::size_t min, std::size_t max, const std::string& usage) {
+    if (line.words.size() < min || line.words.size() > max) r.Fail(line, "usage: " + usage);
+  }
+
+  static DWORD Duration(Runner& r, const Line& line, const std::vector<std::string>& words) {
+    // "advance 3 ticks", "advance 600ms", "advance 2s", "advance 1 tick"
+    const std::string usage = "advance N ticks | Nms | Ns";
+    if (words.size() == 3) {
+      const auto n = Number(words[1]);
+      const std::string unit = Lower(words[2]);
+      if (!n || *n < 0 || (unit != "tick" && unit != "ticks")) r.Fail(line, "usage: " + usage);
+      return static_cast<DWORD>(*n) * kTickMs;
+    }
+    if (words.size() != 2) r.Fail(line, "usage: " + usage);
+    std::string text = Lower(words[1]);
+    DWORD scale = 1;
+    if (text.size() > 2 && text.ends_with("ms")) {
+      text.resize(text.size() - 2);
+    } else if (text.size() > 1 && text.ends_with("s")) {
+      text.resize(text.size() - 1);
+      scale = 1000;
+    } else {
+      r.Fail(line, "usage: " + usage);
+    }
+    const auto n = Number(text);
+    if (!n || *n < 0 || *n > 86400000) r.Fail(line, "usage: " + usage);
+    return static_cast<DWORD>(*n) * scale;
+  }
+
+  static int ButtonNamed(Runner& r, const Line& line, const std::string& name) {
+    const std::string lower = Lower(name);
+    if (lower == "ok") return IDOK;
+    if (lower == "cancel") return IDCANCEL;
+    if (lower == "yes") return IDYES;
+    if (lower == "no") return IDNO;
+    r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
+  }
+
+  static std::vector<Runner::Verb> Make() {
+    std::vector<Runner::Verb> verbs;
+    verbs.push_back({"note", "note TEXT...", [](Runner&, const Line&) {}});
+
+    verbs.push_back({"import", "import FILE.reg", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "import FILE.reg");
+                       const auto path = r.Resolve(line, line.words[1]);
+                       bool ok = false;
+                       const std::string text = ReadFile(path, &ok);
+                       if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
+                       if (auto error = sim::ImportReg(r.device_.registry(), text, path.string())) {
+                         r.Fail(line, "cannot import: " + error->ToString());
+                       }
+                     }});
+
+    verbs.push_back({"export", "export [KEY] [to FILE]", [](Runner& r, const Line& line) {
+                       sim::RegScope scope;
+                       std::optional<std::filesystem::path> file;
+                       std::size_t i = 1;
+                       if (i < line.words.size() && Lower(line.words[i]) != "to") {
+                         std::u16string rest;
+                         const HKEY root = r.RootOf(line, line.words[i], &rest);
+                         scope = std::make_pair(root, rest);
+                         ++i;
+                       }
+                       if (i < line.words.size()) {
+                         if (Lower(line.words[i]) != "to" || i + 2 != line.words.size()) {
+                           r.Fail(line, "usage: export [KEY] [to FILE]");
+                         }
+                         file = r.Resolve(line, line.words[i + 1]);
+                       }
+                       const std::string text = sim::ExportReg(r.device_.registry(), scope);
+                       if (file) {
+                         std::ofstream output(*file, std::ios::binary);
+                         output << text;
+                         if (!output) r.Fail(line, "cannot write \"" + file->string() + "\"");
+                         r.out_ << "    exported to " << file->string() << "\n";
+                       } else {
+                         std::istringstream lines(text);
+                         for (std::string row; std::getline(lines, row);) r.out_ << "    | " << row << "\n";
+                       }
+                     }});
+
+    verbs.push_back({"start client", "start client [2002|2003]", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 3, "start client [2002|2003]");
+                       const bool later = line.words.size() == 3 && line.words[2] == "2003";
+                       if (line.words.size() == 3 && !later && line.words[2] != "2002") {
+                         r.Fail(line, "usage: start client [2002|2003]");
+                       }
+                       r.device_.kernel().StartProgram(later ? kClient2003Path : kClient2002Path, u"");
+                     }});
+
+    verbs.push_back({"close client", "close client [N]", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 3, "close client [N]");
+                       std::size_t index = 0;
+                       if (line.words.size() == 3) {
+                         const auto n = Number(line.words[2]);
+                         if (!n || *n < 1) r.Fail(line, "usage: close client [N] (N counts from 1)");
+                         index = static_cast<std::size_t>(*n - 1);
+                       }
+                       const HWND window = r.ClientWindow(index);
+                       if (window == nullptr) r.Fail(line, "the tray client is not running");
+                       r.device_.kernel().CloseWindow(window);
+                     }});
+
+    verbs.push_back({"advance", "advance N ticks | Nms | Ns", [](Runner& r, const Line& line) {
+                       r.device_.kernel().AdvanceTime(Duration(r, line, line.words));
+                     }});
+
+    verbs.push_back({"browser open", "browser open [URL]", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 3, "browser open [URL]");
+                       const std::u16string url = line.words.size() == 3 ? sim::Utf16(line.words[2]) : u"";
+                       SHELLEXECUTEINFOW info;
+                       info.lpVerb = u"open";
+                       info.lpFile = u"iexplore.exe";
+                       info.lpParameters = url;
+                       r.device_.kernel().ShellExecuteExW(&info);
+                       r.device_.kernel().RunUntilQuiet();
+                     }});
+
+    verbs.push_back({"browser height", "browser height PIXELS", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "browser height PIXELS");
+                       const auto n = Number(line.words[2]);
+                       if (!n || *n < 0 || *n > 10000) r.Fail(line, "usage: browser height PIXELS");
+                       r.device_.kernel().SetClientHeight(r.WindowNamed(line, "browser"), static_cast<int>(*n));
+                       r.out_ << "    the browser's client area is " << *n << " pixels high\n";
+                     }});
+
+    verbs.push_back({"front", "front WINDOW", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "front WINDOW (browser, client, player, tasks, desktop or a title)");
+                       r.device_.kernel().BringToFront(r.WindowNamed(line, line.words[1]));
+                     }});
+
+    verbs.push_back({"window open", "window open CLASS TITLE [X Y WIDTH HEIGHT]", [](Runner& r, const Line& line) {
+                       if (line.words.size() != 4 && line.words.size() != 8) {
+                         r.Fail(line, "usage: window open CLASS TITLE [X Y WIDTH HEIGHT]");
+                       }
+                       RECT rect{0, 26, 240, 294};
+                       if (line.words.size() == 8) {
+                         long long v[4];
+                         for (int i = 0; i < 4; ++i) {
+                           const auto n = Number(line.words[4 + i]);
+                           if (!n || *n < -10000 || *n > 10000) r.Fail(line, "window geometry must be numbers");
+                           v[i] = *n;
+                         }
+                         rect = {static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[0] + v[2]),
+                                 static_cast<LONG>(v[1] + v[3])};
+                       }
+                       const std::u16string className = sim::Utf16(line.words[2]);
+                       const HWND hwnd = r.device_.kernel().OpenWorldWindow(u"shell32.exe", className,
+                                                                             sim::Utf16(line.words[3]), rect);
+                       r.out_ << "    window opened in front: \"" << line.words[3] << "\" (" << line.words[2] << ")\n";
+                       (void)hwnd;
+                       r.device_.kernel().RunUntilQuiet();
+                     }});
+
+    verbs.push_back({"window close", "window close WINDOW", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "window close WINDOW");
+                       r.device_.kernel().CloseWindow(r.WindowNamed(line, line.words[2]));
+                     }});
+
+    verbs.push_back({"windows", "windows", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "windows");
+                       const HWND front = r.device_.kernel().GetForegroundWindow();
+                       for (const auto& w : r.device_.kernel().TopLevelWindows()) {
+                         char rect[64];
+                         std::snprintf(rect, sizeof rect, "(%d,%d)-(%d,%d)", static_cast<int>(w.rect.left),
+                                       static_cast<int>(w.rect.top), static_cast<int>(w.rect.right),
+                                       static_cast<int>(w.rect.bottom));
+                         r.out_ << "    " << (w.hwnd == front ? "> " : "  ") << "\"" << sim::Utf8(w.title) << "\" ("
+                                << sim::Utf8(w.className) << ") " << rect << (w.visible ? "" : " hidden")
+                                << (w.topmost ? " topmost" : "") << (w.enabled ? "" : " disabled") << " of \""
+                                << sim::Utf8(r.device_.kernel().ProcessImage(w.processId)) << "\"\n";
+                       }
+                     }});
+
+    verbs.push_back({"processes", "processes", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "processes");
+                       for (const auto& p : r.device_.kernel().Processes()) {
+                         r.out_ << "    " << p.id << " \"" << sim::Utf8(p.image) << "\"\n";
+                       }
+                     }});
+
+    verbs.push_back({"process start", "process start IMAGE", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "process start IMAGE");
+                       const DWORD pid = r.device_.kernel().AddWorldProcess(sim::Utf16(line.words[2]));
+                       r.out_ << "    process " << pid << " \"" << line.words[2] << "\" runs\n";
+                     }});
+
+    verbs.push_back({"toolhelp", "toolhelp absent|present", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "toolhelp absent|present");
+                       const std::string state = Lower(line.words[1]);
+                       if (state != "absent" && state != "present") r.Fail(line, "usage: toolhelp absent|present");
+                       r.device_.kernel().SetToolhelpPresent(state == "present");
+                       r.out_ << "    \"toolhelp.dll\" is " << state << "\n";
+                     }});
+
+    verbs.push_back({"dial", "dial ENTRY-NAME", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "dial ENTRY-NAME");
+                       r.device_.kernel().Dial(sim::Utf16(line.words[1]));
+                       r.out_ << "    dial-up connection open: \"" << line.words[1].substr(0, 20) << "\"\n";
+                     }});
+
+    verbs.push_back({"connections", "connections", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "connections");
+                       for (const auto& name : r.device_.kernel().Connections()) {
+                         r.out_ << "    \"" << sim::Utf8(name) << "\"\n";
+                       }
+                     }});
+
+    verbs.push_back({"answer", "answer OK|Cancel|Yes|No", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "answer OK|Cancel|Yes|No");
+                       const bool open = r.device_.kernel().BoxOpen();
+                       std::string why;
+                       if (!r.device_.kernel().Answer(ButtonNamed(r, line, line.words[1]), &why)) r.Fail(line, why);
+                       if (!open) r.out_ << "    the next message box will be answered " << line.words[1] << "\n";
+                     }});
+
+    verbs.push_back({"choose", "choose ENTRY", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "choose ENTRY (its text or command id)");
+                       std::string why;
+                       if (!r.device_.kernel().ChooseMenuItem(sim::Utf16(line.words[1]), &why)) r.Fail(line, why);
+                     }});
+
+    verbs.push_back({"dismiss", "dismiss", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "dismiss");
+                       if (!r.device_.kernel().MenuOpen()) r.Fail(line, "no popup menu is open");
+                       r.device_.kernel().DismissMenu();
+                     }});
+
+    verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",
+                     [](Runner& r, const Line& line) { Expect(r, line); }});
+    return verbs;
+  }
+
+  static void Expect(Runner& r, const Line& line) {
+    std::vector<std::string> words(line.words.begin() + 1, line.words.end());
+    const bool negated = !words.empty() && Lower(words[0]) == "no";
+    if (negated) words.erase(words.begin());
+    const std::string usage =
+        "usage: expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW";
+    if (words.empty()) r.Fail(line, usage);
+    const std::string what = Lower(words[0]);
+    bool holds = false;
+    std::string actual;
+    if (what == "value" && (words.size() == 3 || words.size() == 4)) {
+      std::u16string path;
+      const HKEY root = r.RootOf(line, words[1], &path);
+      const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
+      if (value) actual = sim::RegValueDataText(value->type, value->data);
+      std::string expected = words.size() == 4 ? words[3] : std::string();
+      if (words.size() == 4 && line.quoted[line.quoted.size() - 1]) {
+        // A quoted word is a string: compare as the string value it names.
+        const std::u16string text = sim::Utf16(expected);
+        std::vector<BYTE> bytes;
+        for (char16_t c : text) {
+          bytes.push_back(static_cast<BYTE>(c & 0xFF));
+          bytes.push_back(static_cast<BYTE>(c >> 8));
+        }
+        bytes.insert(bytes.end(), {0, 0});
+        expected = sim::RegValueDataText(REG_SZ, bytes);
+      }
+      holds = value.has_value() && (words.size() == 3 || actual == expected);
+      if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
+    } else if (what == "key" && words.size() == 2) {
+      std::u16string path;
+      const HKEY root = r.RootOf(line, words[1], &path);
+      holds = r.device_.registry().KeyExists(root, path);
+    } else if (what == "process" && words.size() == 2) {
+      for (const auto& process : r.device_.kernel().Processes()) {
+        holds = holds || sim::Utf8(process.image) == words[1];
+      }
+    } else if (what == "window" && words.size() == 2) {
+      try {
+        Line probe = line;
+        r.WindowNamed(probe, words[1]);
+        holds = true;
+      } catch (const ScenarioError&) {
+        holds = false;
+      }
+    } else {
+      r.Fail(line, usage);
+    }
+    if (holds == negated) {
+      r.failed_ = true;
+      std::string message = line.file.string() + ":" + std::to_string(line.number) + ": expectation failed: " +
+                            line.text.substr(line.text.find_first_not_of(" \t"));
+      if (!actual.empty()) message += " (found " + actual + ")";
+      r.out_ << "    " << message << "\n";
+      std::cerr << message << "\n";
+    } else {
+      r.out_ << "    ok\n";
+    }
+  }
+};
+
+const std::vector<Runner::Verb>& Runner::Verbs() {
+  static const std::vector<Verb> verbs = VerbTable::Make();
+  return verbs;
+}
+
+}  // namespace qx::qxsim
