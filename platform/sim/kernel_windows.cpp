@@ -139,10 +139,18 @@ bool Kernel::ShownOnScreen(const Window& window) const {
 std::string Kernel::Label(HWND hwnd) const {
   const Window* window = Find(hwnd);
   if (window == nullptr) return "(no window)";
-  std::string label = "\"" + Utf8(window->title) + "\" (" + Utf8(window->className);
-  if (window->child) label += " " + std::to_string(window->id);
+  std::string label;
+  if (window->child) {
+    label = Utf8(window->className) + " " + std::to_string(window->id);
+    if (!window->title.empty()) label += " \"" + Utf8(window->title) + "\"";
+    label += " (";
+  } else {
+    label = "\"" + Utf8(window->title) + "\" (" + Utf8(window->className);
+  }
   const auto process = processes_.find(window->processId);
-  if (process != processes_.end()) label += " of " + Utf8(ProgramBaseName(process->second->image)) + ".exe";
+  if (process != processes_.end()) {
+    label += std::string(window->child ? "" : " ") + "of " + Utf8(ProgramBaseName(process->second->image)) + ".exe";
+  }
   return label + ")";
 }
 
@@ -558,8 +566,12 @@ HWND Kernel::CreateDialogIndirectW(const DialogTemplate& dialog, HWND parent, IW
   zOrder_.insert(std::find(zOrder_.begin(), zOrder_.end(), desktop_), hwnd);
   Raise(hwnd, (dialog.exStyle & WS_EX_TOPMOST) != 0);
   for (const ControlTemplate& control : dialog.controls) {
+    // A drop-down list's template height includes its open list; closed, the
+    // control is one line high.
+    const bool dropDown = EqualsNoCase(control.className, kComboBoxClass);
+    const short height = dropDown ? std::min<short>(control.cy, 13) : control.cy;
     Window& child = CreateWindowObject(processId, control.className, control.text,
-                                       DluRect(control.x, control.y, control.cx, control.cy), hwnd);
+                                       DluRect(control.x, control.y, control.cx, height), hwnd);
     child.child = true;
     child.id = control.id;
     child.style = static_cast<LONG>(control.style);

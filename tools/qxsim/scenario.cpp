@@ -185,6 +185,15 @@ void Runner::RunLine(const Line& line) {
     }
     Fail(line, "unknown verb \"" + line.words[0] + "\"; known verbs: " + known);
   }
+  if (verb->name == "note") {
+    // Notes are the story told to the reader: printed as they stand.
+    const std::size_t text = line.text.find_first_not_of(" \t", line.text.find_first_not_of(" \t") + 4);
+    if (!inNote_) out_ << "\n";
+    out_ << "== " << (text == std::string::npos ? std::string() : line.text.substr(text)) << "\n";
+    inNote_ = true;
+    return;
+  }
+  inNote_ = false;
   out_ << "\n[" << line.file.filename().string() << ":" << line.number << " t=" << Seconds(device_.kernel().Now())
        << "] " << line.text.substr(line.text.find_first_not_of(" \t")) << "\n";
   const sim::RegistryImage before = device_.registry().Image();
@@ -301,6 +310,73 @@ struct VerbTable {
     if (lower == "yes") return IDYES;
     if (lower == "no") return IDNO;
     r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
+  }
+
+  static HWND FrontDialog(Runner& r, const Line& line) {
+    for (const auto& window : r.device_.kernel().TopLevelWindows()) {
+      if (window.visible && window.className == kDialogClass && !r.device_.kernel().Children(window.hwnd).empty() &&
+          window.hwnd != r.ClientWindow()) {
+        return window.hwnd;
+      }
+    }
+    r.Fail(line, "no dialog is open");
+  }
+
+  static HWND ControlNamed(Runner& r, const Line& line, const std::string& name) {
+    const HWND dialog = FrontDialog(r, line);
+    const auto number = Number(name);
+    std::string known;
+    for (const auto& control : r.device_.kernel().Children(dialog)) {
+      if ((number && control.id == *number && control.id != IDC_STATIC) ||
+          (!control.title.empty() && sim::Utf8(control.title) == name)) {
+        return control.hwnd;
+      }
+      if (control.id != IDC_STATIC) {
+        known += (known.empty() ? "" : ", ") + std::to_string(control.id);
+        if (!control.title.empty()) known += " \"" + sim::Utf8(control.title) + "\"";
+      }
+    }
+    r.Fail(line, "the dialog has no control \"" + name + "\"; it has " + known);
+  }
+
+  static std::string DescribeControl(const sim::WindowInfo& control) {
+    std::string kind = sim::Utf8(control.className);
+    const DWORD style = static_cast<DWORD>(control.style);
+    if (control.className == kButtonClass) {
+      switch (style & BS_TYPEMASK) {
+        case BS_AUTOCHECKBOX: kind = "check box"; break;
+        case BS_GROUPBOX: kind = "group box"; break;
+        case BS_DEFPUSHBUTTON: kind = "default button"; break;
+        case BS_OWNERDRAW: kind = "owner-drawn button"; break;
+        default: kind = "button"; break;
+      }
+    } else if (control.className == kEditClass) {
+      kind = (style & ES_PASSWORD) != 0 ? "password field" : "text field";
+    } else if (control.className == kComboBoxClass) {
+      kind = "list";
+    } else if (control.className == kStaticClass) {
+      kind = (style & SS_TYPEMASK) == SS_BITMAP ? "picture" : (style & SS_TYPEMASK) == SS_ICON ? "icon" : "label";
+    }
+    std::string text = (control.id == IDC_STATIC ? std::string("-") : std::to_string(control.id)) + " " + kind;
+    if (control.className == kEditClass && (style & ES_PASSWORD) != 0) {
+      text += " \"" + std::string(control.title.size(), '*') + "\"";
+    } else if (!control.title.empty() || control.className == kEditClass) {
+      text += " \"" + sim::Utf8(control.title) + "\"";
+    }
+    if ((style & BS_TYPEMASK) == BS_AUTOCHECKBOX && control.className == kButtonClass) {
+      text += control.checked ? " [x]" : " [ ]";
+    }
+    if (control.className == kComboBoxClass) {
+      text += " {";
+      for (std::size_t i = 0; i < control.items.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + std::string(static_cast<int>(i) == control.selection ? "*" : "") +
+                sim::Utf8(control.items[i]);
+      }
+      text += "}";
+      if (control.selection < 0) text += " nothing selected";
+    }
+    if (!control.enabled) text += " (disabled)";
+    return text;
   }
 
   static std::vector<Runner::Verb> Make() {
@@ -491,6 +567,133 @@ struct VerbTable {
                        Need(r, line, 1, 1, "dismiss");
                        if (!r.device_.kernel().MenuOpen()) r.Fail(line, "no popup menu is open");
                        r.device_.kernel().DismissMenu();
+                     }});
+
+    verbs.push_back({"tap", "tap button | tap WINDOW | tap X Y", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 3, "tap button | tap WINDOW | tap X Y");
+                       sim::Kernel& kernel = r.device_.kernel();
+                       POINT point{};
+                       if (line.words.size() == 3) {
+                         const auto x = Number(line.words[1]);
+                         const auto y = Number(line.words[2]);
+                         if (!x || !y) r.Fail(line, "usage: tap X Y");
+                         point = {static_cast<LONG>(*x), static_cast<LONG>(*y)};
+                       } else {
+                         HWND target = nullptr;
+                         if (Lower(line.words[1]) == "button") {
+                           const HWND client = r.ClientWindow();
+                           if (client == nullptr) r.Fail(line, "the tray client is not running");
+                           target = kernel.GetDlgItem(client, IDC_MENU_BUTTON);
+                           const auto info = kernel.Describe(target);
+                           if (!info || !info->visible) r.Fail(line, "the tray button is not shown");
+                         } else {
+                           target = r.WindowNamed(line, line.words[1]);
+                         }
+                         const auto info = kernel.Describe(target);
+                         point = {(info->rect.left + info->rect.right) / 2, (info->rect.top + info->rect.bottom) / 2};
+                       }
+                       kernel.StylusDown(point);
+                       kernel.StylusUp();
+                     }});
+
+    verbs.push_back({"stylus down", "stylus down X Y", [](Runner& r, const Line& line) {
+                       Need(r, line, 4, 4, "stylus down X Y");
+                       const auto x = Number(line.words[2]);
+                       const auto y = Number(line.words[3]);
+                       if (!x || !y) r.Fail(line, "usage: stylus down X Y");
+                       r.device_.kernel().StylusDown({static_cast<LONG>(*x), static_cast<LONG>(*y)});
+                     }});
+
+    verbs.push_back({"stylus up", "stylus up", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "stylus up");
+                       r.device_.kernel().StylusUp();
+                     }});
+
+    verbs.push_back({"pointer", "pointer X Y", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "pointer X Y");
+                       const auto x = Number(line.words[1]);
+                       const auto y = Number(line.words[2]);
+                       if (!x || !y) r.Fail(line, "usage: pointer X Y");
+                       r.device_.kernel().MovePointer({static_cast<LONG>(*x), static_cast<LONG>(*y)});
+                     }});
+
+    verbs.push_back({"dialog", "dialog", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "dialog");
+                       const HWND dialog = FrontDialog(r, line);
+                       const auto info = r.device_.kernel().Describe(dialog);
+                       r.out_ << "    dialog \"" << sim::Utf8(info->title) << "\"\n";
+                       for (const auto& control : r.device_.kernel().Children(dialog)) {
+                         r.out_ << "      " << DescribeControl(control) << "\n";
+                       }
+                     }});
+
+    for (const char* action : {"press", "check", "uncheck"}) {
+      const std::string name = action;
+      verbs.push_back({name, name + " CONTROL", [name](Runner& r, const Line& line) {
+                         Need(r, line, 2, 2, name + " CONTROL (its id or its text)");
+                         sim::Kernel& kernel = r.device_.kernel();
+                         const HWND control = ControlNamed(r, line, line.words[1]);
+                         const auto info = kernel.Describe(control);
+                         if (name != "press" && info->checked == (name == "check")) {
+                           r.out_ << "    already " << (info->checked ? "checked" : "unchecked") << "\n";
+                           return;
+                         }
+                         std::string why;
+                         if (!kernel.Click(control, &why)) r.Fail(line, why);
+                       }});
+    }
+
+    verbs.push_back({"type", "type CONTROL TEXT", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "type CONTROL TEXT");
+                       std::string why;
+                       if (!r.device_.kernel().TypeText(ControlNamed(r, line, line.words[1]), sim::Utf16(line.words[2]),
+                                                        &why)) {
+                         r.Fail(line, why);
+                       }
+                     }});
+
+    verbs.push_back({"pick", "pick CONTROL ITEM", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "pick CONTROL ITEM (its text or its index)");
+                       sim::Kernel& kernel = r.device_.kernel();
+                       const HWND control = ControlNamed(r, line, line.words[1]);
+                       const auto info = kernel.Describe(control);
+                       int index = -1;
+                       for (std::size_t i = 0; i < info->items.size(); ++i) {
+                         if (sim::Utf8(info->items[i]) == line.words[2]) index = static_cast<int>(i);
+                       }
+                       if (index < 0) {
+                         const auto n = Number(line.words[2]);
+                         if (n && *n >= 0 && static_cast<std::size_t>(*n) < info->items.size()) index = static_cast<int>(*n);
+                       }
+                       std::string why = "the list has no item \"" + line.words[2] + "\"";
+                       if (index < 0 || !kernel.SelectItem(control, index, &why)) r.Fail(line, why);
+                     }});
+
+    verbs.push_back({"send", "send MESSAGE [WPARAM [LPARAM]] [to client N]", [](Runner& r, const Line& line) {
+                       std::vector<std::string> words(line.words.begin() + 1, line.words.end());
+                       std::size_t index = 0;
+                       if (words.size() >= 3 && Lower(words[words.size() - 3]) == "to" &&
+                           Lower(words[words.size() - 2]) == "client") {
+                         const auto n = Number(words.back());
+                         if (!n || *n < 1) r.Fail(line, "usage: send MESSAGE [WPARAM [LPARAM]] [to client N]");
+                         index = static_cast<std::size_t>(*n - 1);
+                         words.resize(words.size() - 3);
+                       }
+                       if (words.empty() || words.size() > 3) {
+                         r.Fail(line, "usage: send MESSAGE [WPARAM [LPARAM]] [to client N]");
+                       }
+                       long long values[3] = {0, 0, 0};
+                       for (std::size_t i = 0; i < words.size(); ++i) {
+                         const auto n = Number(words[i]);
+                         if (!n) r.Fail(line, "\"" + words[i] + "\" is not a number");
+                         values[i] = *n;
+                       }
+                       const HWND client = r.ClientWindow(index);
+                       if (client == nullptr) r.Fail(line, "the tray client is not running");
+                       const LRESULT result = r.device_.kernel().SendFromShell(
+                           client, static_cast<UINT>(values[0]), static_cast<WPARAM>(values[1]),
+                           static_cast<LPARAM>(values[2]));
+                       r.out_ << "    message " << values[0] << " answered " << result << "\n";
                      }});
 
     verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",

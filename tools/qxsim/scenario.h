@@ -76,6 +76,7 @@ class Runner {
   std::ostream& out_;
   sim::SimDevice device_;
   bool failed_ = false;
+  bool inNote_ = false;
 };
 
 }  // namespace qx::qxsim
