@@ -15,10 +15,10 @@ GatewayOptions ReadGatewayOptions(CWinApp& app) {
   return options;
 }
 
-void UpdateUserAgent(CWinApp& app) {
+void UpdateUserAgent(CWinApp& app, std::u16string_view userAgentKey) {
   const GatewayOptions options = ReadGatewayOptions(app);
   Platform& platform = app.platform();
-  SetUaLanguage(platform.registry, IsOn(options.useGateway), BuildGatewayToken(platform.codePage, options));
+  SetUaLanguage(platform.registry, userAgentKey, IsOn(options.useGateway), BuildGatewayToken(platform.codePage, options));
 }
 
 }  // namespace qx

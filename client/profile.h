@@ -28,8 +28,8 @@ inline bool IsOn(int flag) { return flag == 1; }
 // it; the image level is not read while images are off.
 GatewayOptions ReadGatewayOptions(CWinApp& app);
 
-// Rewrites the browser's "UA-Language" value from the whole profile, the
-// gateway switch included.
-void UpdateUserAgent(CWinApp& app);
+// Rewrites the browser's "UA-Language" value under userAgentKey from the
+// whole profile, the gateway switch included.
+void UpdateUserAgent(CWinApp& app, std::u16string_view userAgentKey);
 
 }  // namespace qx

@@ -56,7 +56,7 @@ void CQuorvixDlg::SetGatewayEnabled(bool enable, bool restart) {
     m_device.ConfigureProxies(FALSE, u"", u"");
   }
   m_app.WriteProfileInt(kSection, kUseGateway, enable ? 1 : 0);
-  UpdateUserAgent(m_app);
+  UpdateUserAgent(m_app, m_device.Build().userAgentKey);
   if (restart) m_device.RestartConnectionManager();
 }
 

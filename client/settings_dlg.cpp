@@ -12,7 +12,8 @@ namespace {
 // Texts of the account fields are kept in the client's usual fixed buffers.
 constexpr std::size_t kMaxFieldChars = 511;
 
-// The check boxes and the list that "Use Quorvix" switches as a whole.
+// The account fields and page options follow "Use Quorvix"; the image
+// options follow "Show Image" as well, so they are only switched on together.
 constexpr int kAccountAndPageControls[] = {IDC_ID, IDC_PASSWORD, IDC_DOC_MORPHING, IDC_SHOW_IMAGE, IDC_SHOW_NAVI};
 constexpr int kImageControls[] = {IDC_IMAGE_BOOSTER, IDC_IMAGE_LEVEL};
 

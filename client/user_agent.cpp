@@ -106,8 +106,13 @@ std::u16string UaLanguageValue(bool gatewayOn, std::u16string_view token) {
 }
 
 void SetUaLanguage(IRegistry& registry, bool gatewayOn, std::u16string_view token) {
+  SetUaLanguage(registry, kUserAgentKey, gatewayOn, token);
+}
+
+void SetUaLanguage(IRegistry& registry, std::u16string_view userAgentKey, bool gatewayOn,
+                   std::u16string_view token) {
   RegKey key(registry);
-  if (key.Open(HKEY_LOCAL_MACHINE, kUserAgentKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+  if (key.Open(HKEY_LOCAL_MACHINE, userAgentKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
   key.WriteString(kUaLanguageName, UaLanguageValue(gatewayOn, token));
   key.Close();
 }

@@ -52,5 +52,7 @@ std::u16string UaLanguageValue(bool gatewayOn, std::u16string_view token);
 // Writes UaLanguageValue to the browser's settings when its key exists;
 // otherwise leaves the registry alone.
 void SetUaLanguage(IRegistry& registry, bool gatewayOn, std::u16string_view token);
+// The same under another edition's User Agent key.
+void SetUaLanguage(IRegistry& registry, std::u16string_view userAgentKey, bool gatewayOn, std::u16string_view token);
 
 }  // namespace qx

@@ -33,11 +33,19 @@ namespace qx {
 
 // What differs between the programs that carry CDeviceControl. Each program
 // names one of the constants below at its entry point.
+inline constexpr std::u16string_view kPocketPc2002UserAgentKey =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent";
+inline constexpr std::u16string_view kMobile2003UserAgentKey =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\5.0\\User Agent";
+
 struct DeviceControlBuild {
   WORD defaultProxyPort;                    // port of DefaultProxy()
   std::u16string_view settingsKey;          // edition settings key, under HKEY_CURRENT_USER
   std::u16string_view defaultPlayerCommand; // open command when "wmp_path" gives none
   std::size_t keyNameRecordChars;           // record size of CKeyNameList, terminator included
+  // The browser's User Agent key (HKEY_LOCAL_MACHINE) of the edition's
+  // device: Windows Mobile 2003's browser keeps it under "5.0".
+  std::u16string_view userAgentKey = kPocketPc2002UserAgentKey;
 };
 
 inline constexpr DeviceControlBuild kClient2002Build{
@@ -49,7 +57,7 @@ inline constexpr DeviceControlBuild kLauncher2002Build{
 inline constexpr DeviceControlBuild kLauncher2003Build{1159, u"Software\\Brennic Inc\\Quorvix2003",
                                                        u"wmplayer.exe %1", 1024};
 inline constexpr DeviceControlBuild kClient2003Build{1159, u"Software\\Brennic Inc\\Quorvix2003",
-                                                     u"wmplayer.exe %1", 512};
+                                                     u"wmplayer.exe %1", 512, kMobile2003UserAgentKey};
 
 // The Connection Manager's proxy configuration provider, under
 // HKEY_LOCAL_MACHINE. Each sub-key is one proxy entry.

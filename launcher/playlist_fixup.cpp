@@ -112,6 +112,8 @@ FixUpResult WrapBareLink(IFiles& files, std::u16string_view path) {
   // zero byte: what follows one is not part of the text.
   const std::span<const BYTE> link =
       content.first(static_cast<std::size_t>(std::find(content.begin(), content.end(), BYTE{0}) - content.begin()));
+  // The buffer holds the longest content with both literals (checked where
+  // the sizes are defined); the test only guards against a change of sizes.
   BoundedBytes<kPlaylistWriteBufferBytes> playlist;
   if (!playlist.Append(kAsxPrefix) || !playlist.Append(link) || !playlist.Append(kAsxSuffix)) {
     return FixUpResult::WrongSize;

@@ -62,9 +62,10 @@ class PlaylistFixUp : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(device.OpenHandles(), 0u) << "a handle was left open"; }
   std::vector<BYTE> File() { return device.kernel().GetFile(kClip).value_or(std::vector<BYTE>{}); }
-  FixUpResult Wrap(const std::vector<BYTE>& content) {
+  FixUpResult Wrap(const std::vector<BYTE>& content) { return Wrap(content, device.platform().files); }
+  FixUpResult Wrap(const std::vector<BYTE>& content, IFiles& files) {
     device.kernel().PutFile(kClip, content);
-    return WrapBareLink(device.platform().files, kClip);
+    return WrapBareLink(files, kClip);
   }
 
   sim::SimDevice device;
@@ -102,7 +103,8 @@ TEST_F(PlaylistFixUp, WhatIsWrappedAndWhatIsLeft) {
   }
   // The line end stays inside the attribute, just before its closing quote.
   Wrap(Bytes(cr));
-  const std::string text(File().begin(), File().end());
+  const std::vector<BYTE> file = File();
+  const std::string text(file.begin(), file.end());
   EXPECT_NE(text.find("clip.wmv\r\n\"/>"), std::string::npos) << text;
 }
 
@@ -164,25 +166,18 @@ TEST_F(PlaylistFixUp, AFailingDeviceLeavesTheOriginalBytes) {
   }
 }
 
-TEST_F(PlaylistFixUp, ShortReadsAndWritesAreCarriedOn) {
+TEST_F(PlaylistFixUp, ShortReadsAndWritesAreCarriedOnAndAFailedWriteUndone) {
   ChoppyFiles choppy(device.platform().files, 100, 10);
   // A long file read in pieces is still seen as long.
-  device.kernel().PutFile(kClip, Bytes(Link(1500)));
-  EXPECT_EQ(WrapBareLink(choppy, kClip), FixUpResult::WrongSize);
+  EXPECT_EQ(Wrap(Bytes(Link(1500)), choppy), FixUpResult::WrongSize);
   EXPECT_EQ(File(), Bytes(Link(1500)));
   // A link read and written in pieces arrives whole.
-  device.kernel().PutFile(kClip, Bytes(Link(300)));
-  EXPECT_EQ(WrapBareLink(choppy, kClip), FixUpResult::Wrapped);
+  EXPECT_EQ(Wrap(Bytes(Link(300)), choppy), FixUpResult::Wrapped);
   EXPECT_EQ(File(), Wrapped(Link(300)));
-}
-
-TEST_F(PlaylistFixUp, AWriteThatStopsHalfWayIsUndone) {
-  ChoppyFiles choppy(device.platform().files, 1024, 10);
-  const std::vector<BYTE> link = Bytes(Link(200));
-  device.kernel().PutFile(kClip, link);
-  device.ledger().Plan({Call::WriteFile, 4});  // 30 bytes of the playlist are in by then
-  EXPECT_EQ(WrapBareLink(choppy, kClip), FixUpResult::WriteFailed);
-  EXPECT_EQ(File(), link);
+  // A write that fails with 30 bytes of the playlist in gives the link back.
+  device.ledger().Plan({Call::WriteFile, 4});
+  EXPECT_EQ(Wrap(Bytes(Link(200)), choppy), FixUpResult::WriteFailed);
+  EXPECT_EQ(File(), Bytes(Link(200)));
 }
 
 }  // namespace

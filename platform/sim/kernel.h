@@ -237,6 +237,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   std::vector<ProcessInfo> Processes() const;
   std::vector<std::u16string> ShellStarts() const { return shellStarts_; }
   std::vector<Effect> TakeEffects();
+  // Adds a line of the world's own to the effects.
+  void Note(std::string text) { Log(Effect::Kind::Note, std::move(text)); }
   [[nodiscard]] std::size_t OpenKernelHandles() const { return handles_.size(); }
   [[nodiscard]] std::size_t LiveTimers() const { return timers_.size(); }
   std::u16string ProcessImage(DWORD processId) const;

@@ -67,6 +67,7 @@ struct Kernel::Program {
   std::deque<SentMessage*> sent;
   SentMessage* waiting = nullptr;
   bool started = false;
+  bool sleeping = false;  // in Sleep: runs again once every other program waits
   bool killed = false;
   bool exited = false;
   DWORD lastError = 0;

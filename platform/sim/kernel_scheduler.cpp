@@ -31,6 +31,7 @@ void Kernel::SwitchTo(DWORD next) {
 bool Kernel::HasWork(const Program& program) const {
   if (program.exited) return false;
   if (!program.started || program.killed || !program.sent.empty()) return true;
+  if (program.sleeping) return false;
   if (program.waiting != nullptr) return program.waiting->done;
   if (!program.posted.empty()) return true;
   for (const auto& [handle, window] : windows_) {
@@ -50,7 +51,32 @@ DWORD Kernel::PickNext(DWORD prefer) {
   for (const auto& [pid, program] : programs_) {
     if (HasWork(*program)) return pid;
   }
+  // Everyone else waits: a sleeping program wakes.
+  for (const auto& [pid, program] : programs_) {
+    if (program->sleeping && !program->exited) {
+      program->sleeping = false;
+      return pid;
+    }
+  }
   return 0;
+}
+
+void Kernel::Sleep(DWORD milliseconds) {
+  if (ledger_.Enter(Call::Sleep)) return;
+  Program* self = Current();
+  // A zero sleep only offers the processor, which on this device nobody
+  // takes while the program runs. A longer one lets every other program run
+  // until it waits; virtual time passes only when the world advances it.
+  if (self == nullptr || milliseconds == 0) return;
+  self->sleeping = true;
+  while (self->sleeping) {
+    if (self->killed) {
+      self->sleeping = false;
+      throw ProgramKilled{};
+    }
+    SwitchTo(PickNext());
+  }
+  if (self->killed) throw ProgramKilled{};
 }
 
 void Kernel::RunUntilQuiet() {

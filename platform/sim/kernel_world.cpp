@@ -104,7 +104,6 @@ void Kernel::EndProcess(DWORD processId, bool killed) {
   const auto it = processes_.find(processId);
   if (it == processes_.end()) return;
   const std::u16string image = it->second->image;
-  processes_.erase(it);
   // The system takes the windows of a process that is gone: no messages,
   // no clean-up of the program's own.
   std::vector<HWND> owned;
@@ -112,7 +111,9 @@ void Kernel::EndProcess(DWORD processId, bool killed) {
     const Window* window = Find(hwnd);
     if (window != nullptr && window->processId == processId) owned.push_back(hwnd);
   }
+  it->second->program = true;  // its windows going must not end it a second time
   for (HWND hwnd : owned) DestroyTree(hwnd, false);
+  processes_.erase(processId);
   std::erase_if(timers_, [processId](const std::unique_ptr<Timer>& timer) { return timer->processId == processId; });
   if (menuOpen_ && menuOpen_->processId == processId) menuOpen_.reset();
   if (boxOpen_) {
@@ -221,12 +222,6 @@ BOOL Kernel::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   return TRUE;
 }
 
-void Kernel::Sleep(DWORD milliseconds) {
-  if (ledger_.Enter(Call::Sleep)) return;
-  // Time passes only when the world advances it; a sleep just lets the
-  // others run, which on this device they do only when a program waits.
-  (void)milliseconds;
-}
 
 HANDLE Kernel::NewKernelHandle(HandleObject object) {
   const std::uintptr_t value = nextHandle_ += 4;

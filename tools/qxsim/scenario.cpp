@@ -9,12 +9,14 @@
 
 #include "client/quorvix.h"
 #include "client/resources.h"
+#include "setup/pranset.h"
 
 namespace qx::qxsim {
 
 namespace {
 
 constexpr DWORD kTickMs = 200;
+constexpr std::u16string_view kInstallerPath = u"\\Windows\\installer.exe";
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -310,6 +312,17 @@ struct VerbTable {
     if (lower == "yes") return IDYES;
     if (lower == "no") return IDNO;
     r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
+  }
+
+  static void RunInstaller(Runner& r, std::function<void(Platform&)> hooks) {
+    // The device's installer calls the hooks from a process of its own, so a
+    // message it sends to the client waits for the client as on the device.
+    r.device_.kernel().InstallProgram(kInstallerPath, {[hooks](Platform& platform, std::u16string_view) {
+                                                         hooks(platform);
+                                                         return 0;
+                                                       },
+                                                       {}});
+    r.device_.kernel().StartProgram(kInstallerPath, u"");
   }
 
   static HWND FrontDialog(Runner& r, const Line& line) {
@@ -696,6 +709,56 @@ struct VerbTable {
                        r.out_ << "    message " << values[0] << " answered " << result << "\n";
                      }});
 
+    verbs.push_back({"install", "install DIRECTORY [package FILE.reg]", [](Runner& r, const Line& line) {
+                       if (line.words.size() != 2 && !(line.words.size() == 4 && Lower(line.words[2]) == "package")) {
+                         r.Fail(line, "usage: install DIRECTORY [package FILE.reg]");
+                       }
+                       std::string package;
+                       if (line.words.size() == 4) {
+                         bool ok = false;
+                         const auto path = r.Resolve(line, line.words[3]);
+                         package = ReadFile(path, &ok);
+                         if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
+                         // Check the package's entries now: a bad file must stop the
+                         // scenario here, not halfway through the installation.
+                         sim::SimDevice scratch;
+                         if (auto error = sim::ImportReg(scratch.registry(), package, path.string())) {
+                           r.Fail(line, "cannot import: " + error->ToString());
+                         }
+                       }
+                       RunInstaller(r, [dir = sim::Utf16(line.words[1]), package, &r](Platform& platform) {
+                         CPranset pranset(platform);
+                         sim::Kernel& kernel = r.device_.kernel();
+                         kernel.Note("installer: Install_Init");
+                         const int init = pranset.Install_Init(nullptr, TRUE, FALSE, dir);
+                         kernel.Note("installer: Install_Init returned " + std::to_string(init));
+                         // Copying the package's files takes the installer a while.
+                         platform.processes.Sleep(1);
+                         if (!package.empty()) {
+                           kernel.Note("installer: the package's files are copied and its registry entries written");
+                           sim::ImportReg(r.device_.registry(), package, "package");
+                         }
+                         kernel.Note("installer: Install_Exit");
+                         const int exit = pranset.Install_Exit(nullptr, dir, 0, 0, 0, 0, 0);
+                         kernel.Note("installer: Install_Exit returned " + std::to_string(exit));
+                       });
+                     }});
+
+    verbs.push_back({"uninstall", "uninstall DIRECTORY", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 2, "uninstall DIRECTORY");
+                       RunInstaller(r, [dir = sim::Utf16(line.words[1]), &r](Platform& platform) {
+                         CPranset pranset(platform);
+                         sim::Kernel& kernel = r.device_.kernel();
+                         kernel.Note("installer: Uninstall_Init");
+                         const int init = pranset.Uninstall_Init(nullptr, dir);
+                         kernel.Note("installer: Uninstall_Init returned " + std::to_string(init));
+                         platform.processes.Sleep(1);
+                         kernel.Note("installer: Uninstall_Exit");
+                         const int exit = pranset.Uninstall_Exit(nullptr);
+                         kernel.Note("installer: Uninstall_Exit returned " + std::to_string(exit));
+                       });
+                     }});
+
     verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",
                      [](Runner& r, const Line& line) { Expect(r, line); }});
     return verbs;
@@ -706,7 +769,8 @@ struct VerbTable {
     const bool negated = !words.empty() && Lower(words[0]) == "no";
     if (negated) words.erase(words.begin());
     const std::string usage =
-        "usage: expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW";
+        "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
+        "[no] window WINDOW";
     if (words.empty()) r.Fail(line, usage);
     const std::string what = Lower(words[0]);
     bool holds = false;
@@ -730,6 +794,24 @@ struct VerbTable {
       }
       holds = value.has_value() && (words.size() == 3 || actual == expected);
       if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
+    } else if (what == "text" && words.size() == 4 && !negated) {
+      // The text of a string value up to its terminator, whatever zero bytes
+      // pad the value after it.
+      std::u16string path;
+      const HKEY root = r.RootOf(line, words[1], &path);
+      const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
+      std::u16string text;
+      if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
+        for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
+          const char16_t unit = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+          if (unit == u'\0') break;
+          text.push_back(unit);
+        }
+        actual = "\"" + sim::Utf8(text) + "\"";
+        holds = sim::Utf8(text) == words[3];
+      } else if (value) {
+        actual = sim::RegValueDataText(value->type, value->data);
+      }
     } else if (what == "key" && words.size() == 2) {
       std::u16string path;
       const HKEY root = r.RootOf(line, words[1], &path);

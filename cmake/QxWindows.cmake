@@ -1,0 +1,58 @@
+# The Windows builds (cross-compiled with cmake/mingw-w64.cmake): the tray
+# client in both editions, the launcher in both editions, the setup
+# extension, the stand-in "toolhelp.dll", and the end-to-end test programs.
+# Output lands in ${QX_WINDOWS_BIN}: 2002/ and 2003/ per edition, system/
+# for what goes where the system keeps its own files, tests/ for the tests.
+enable_language(RC)
+include(ExternalProject)
+
+# ---- Resources: written from client/resources.cpp by a host program.
+ExternalProject_Add(qx_rcgen_host
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}/tools/rcgen
+  BINARY_DIR ${CMAKE_BINARY_DIR}/rcgen-host
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/rcgen-host/qxrcgen)
+set(QX_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+add_custom_command(
+  OUTPUT ${QX_RESOURCE_DIR}/quorvix.rc
+  COMMAND ${CMAKE_BINARY_DIR}/rcgen-host/qxrcgen ${QX_RESOURCE_DIR}
+  DEPENDS qx_rcgen_host ${CMAKE_BINARY_DIR}/rcgen-host/qxrcgen ${PROJECT_SOURCE_DIR}/client/resources.cpp
+  COMMENT "Writing the resource script from the client's templates")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+# ---- The tray client: Quorvix.exe and Quorvix2003.exe.
+foreach(edition 2002 2003)
+  if(edition STREQUAL 2002)
+    set(name Quorvix)
+  else()
+    set(name Quorvix2003)
+  endif()
+  add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/client/main_win32.cpp ${QX_RESOURCE_DIR}/quorvix.rc)
+  target_link_libraries(${name} PRIVATE qx_client qx_win32)
+  target_compile_definitions(${name} PRIVATE QX_CLIENT_EDITION=${edition} UNICODE _UNICODE)
+  target_link_options(${name} PRIVATE -municode)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+endforeach()
+
+# ---- The launcher: stv.exe per edition.
+foreach(edition 2002 2003)
+  add_executable(stv_${edition} WIN32 ${PROJECT_SOURCE_DIR}/launcher/main_win32.cpp)
+  target_link_libraries(stv_${edition} PRIVATE qx_launcher qx_win32)
+  target_compile_definitions(stv_${edition} PRIVATE QX_LAUNCHER_EDITION=${edition} UNICODE _UNICODE)
+  target_link_options(stv_${edition} PRIVATE -municode)
+  set_target_properties(stv_${edition} PROPERTIES OUTPUT_NAME stv RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+endforeach()
+
+# ---- The setup extension: Pranset.dll with exactly the four hooks.
+if(EXISTS ${PROJECT_SOURCE_DIR}/setup/pranset.h)
+  add_library(Pranset SHARED ${PROJECT_SOURCE_DIR}/setup/exports_win32.cpp ${PROJECT_SOURCE_DIR}/setup/pranset.def)
+  target_link_libraries(Pranset PRIVATE qx_setup qx_win32)
+  target_compile_definitions(Pranset PRIVATE UNICODE _UNICODE)
+  set_target_properties(Pranset PROPERTIES PREFIX "" OUTPUT_NAME Pranset RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/2003)
+endif()
+
+# ---- End-to-end test programs: stand-ins for the device's own programs and
+# the drivers.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tests/e2e ${CMAKE_BINARY_DIR}/e2e)

@@ -1,0 +1,254 @@
+// The tray's 200 ms poll as a state machine over what happens on the
+// screen: the button window follows the browser, the proxy entries follow
+// the browser being in front, and a tick that finds nothing new is cheap.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "tests/tray_fixture.h"
+
+// Counts the allocations of this program while counting is switched on:
+// a tray that polls five times a second for weeks must not allocate on the
+// way.
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<std::size_t> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_counting.load()) g_allocations.fetch_add(1);
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+namespace qx::tray {
+namespace {
+
+using Act = void (*)(TrayFixture&);
+
+void SetBrowserHeight(TrayFixture& t, int height) {
+  t.kernel().SetClientHeight(t.Browser(), height);
+  t.kernel().BringToFront(t.Browser());  // the user taps the browser
+}
+
+// One world step, then one tick, then what the tray shows and whether the
+// gateway entries are in force (while the switch is exactly 1).
+struct PollStep {
+  const char* what;
+  Act act;
+  bool shown;
+  bool entries;
+  LONG hiddenSize;  // 0 until the button has been set up once
+};
+
+const PollStep kPollSteps[] = {
+    {"first tick without a browser", [](TrayFixture&) {}, false, false, 0},
+    {"no browser: nothing to follow", [](TrayFixture&) {}, false, false, 0},
+    {"the browser opens, 268 high", [](TrayFixture& t) { t.OpenBrowser(); }, true, true, 0},
+    {"the browser goes to 320", [](TrayFixture& t) { SetBrowserHeight(t, 320); }, false, true, 16},
+    {"the browser back at 268", [](TrayFixture& t) { SetBrowserHeight(t, 268); }, true, true, 0},
+    {"another program covers the probe point", [](TrayFixture& t) { t.Cover(); }, false, false, 16},
+    {"the cover goes, Tasks comes to the front",
+     [](TrayFixture& t) {
+       t.kernel().CloseWindow(t.Window(u"Notes"));
+       t.OpenTasks();
+     },
+     false, false, 16},
+    {"Tasks goes", [](TrayFixture& t) { t.kernel().CloseWindow(t.Window(u"WisMenuDlg")); }, true, true, 0},
+    {"Tasks in front while the browser grows to 320",
+     [](TrayFixture& t) {
+       t.OpenTasks();
+       t.kernel().SetClientHeight(t.Browser(), 320);
+     },
+     true, true, 0},
+    {"the tray's own window in front",
+     [](TrayFixture& t) {
+       t.kernel().CloseWindow(t.Window(u"WisMenuDlg"));
+       t.kernel().BringToFront(t.Client());
+     },
+     true, true, 0},
+    {"the browser tapped, still 320", [](TrayFixture& t) { t.kernel().BringToFront(t.Browser()); }, false, true, 16},
+    {"the browser closes", [](TrayFixture& t) { t.kernel().CloseWindow(t.Browser()); }, false, false, 16},
+    {"the browser comes back", [](TrayFixture& t) { t.OpenBrowser(); }, true, true, 0},
+};
+
+struct SwitchCase {
+  const char* name;
+  std::optional<DWORD> stored;
+  bool entriesFollow;  // only exactly 1 is on
+};
+
+class PollStates : public TrayFixture, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(PollStates, FollowTheBrowser) {
+  const SwitchCase& sw = GetParam();
+  Store(u"USEQUORVIX", sw.stored);
+  ASSERT_NE(StartClient(), 0u);
+  Store(u"USEQUORVIX", sw.stored);  // start-up rewrites any nonzero value as 1
+  for (const PollStep& step : kPollSteps) {
+    SCOPED_TRACE(step.what);
+    step.act(*this);
+    Tick();
+    if (step.shown) {
+      EXPECT_TRUE(Shown());
+    } else {
+      EXPECT_TRUE(Hidden(step.hiddenSize));
+    }
+    EXPECT_EQ(Entries(), step.entries && sw.entriesFollow ? "on" : "off");
+  }
+  // The poll reads the switch and never writes it.
+  EXPECT_EQ(Stored(), sw.stored ? std::optional(Dword(*sw.stored)) : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switch, PollStates,
+                         ::testing::Values(SwitchCase{"on", 1, true}, SwitchCase{"off", 0, false},
+                                           SwitchCase{"two", 2, false}, SwitchCase{"missing", std::nullopt, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PollStates, FirstTickHidesAndSwitchesOffEvenWithTheBrowserInFront) {
+  OpenBrowser();
+  ASSERT_NE(StartClient(), 0u);
+  EXPECT_EQ(Entries(), "on");
+  Tick();
+  EXPECT_TRUE(Hidden(0));
+  EXPECT_EQ(Entries(), "off");
+  // The counter sees a tick that does work, so its silence below means something.
+  g_allocations = 0;
+  g_counting = true;
+  Tick();
+  g_counting = false;
+  EXPECT_GT(g_allocations.load(), 0u);
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(Entries(), "on");
+}
+
+TEST_F(PollStates, EntriesAlreadyInForceAreNotWrittenAgain) {
+  StartWithButton();
+  kernel().CloseWindow(Browser());
+  Tick();
+  ASSERT_EQ(Entries(), "off");
+  // Someone else points the entry at the gateway before the browser returns.
+  device.registry().SetValue(HKEY_LOCAL_MACHINE, kHttpEntry, u"Proxy", REG_SZ, Sz(u"gw.quorvix.net:8000"));
+  OpenBrowser();
+  const auto before = ledger().Snapshot();
+  Tick();
+  const auto after = ledger().Snapshot();
+  EXPECT_TRUE(Shown());
+  for (sim::Call call :
+       {sim::Call::RegSetValueExW, sim::Call::RegDeleteKeyW, sim::Call::SetTimer, sim::Call::KillTimer}) {
+    const auto i = static_cast<std::size_t>(call);
+    EXPECT_EQ(after[i], before[i]) << sim::CallName(call);
+  }
+  EXPECT_FALSE(device.registry().KeyExists(HKEY_LOCAL_MACHINE, kSocksEntry));
+}
+
+// No check for a copy already running: each start is a window of its own
+// with its own poll, and both write and remove the same entries.
+TEST_F(PollStates, TwoStartsGiveTwoWindowsEachWithItsOwnPoll) {
+  const DWORD first = StartClient();
+  const DWORD second = StartClient();
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(second, 0u);
+  ASSERT_NE(Client(1), nullptr);
+  EXPECT_NE(kernel().Describe(Client(0))->processId, kernel().Describe(Client(1))->processId);
+  EXPECT_EQ(kernel().LiveTimers(), 2u);
+  Tick();
+  EXPECT_TRUE(Hidden(0, 0) && Hidden(0, 1));
+  EXPECT_EQ(Entries(), "off");
+  OpenBrowser();
+  Tick();
+  EXPECT_TRUE(Shown(0) && Shown(1));
+  EXPECT_EQ(Entries(), "on");
+  kernel().CloseWindow(Browser());
+  Tick();
+  EXPECT_TRUE(Hidden(16, 0) && Hidden(16, 1));
+  EXPECT_EQ(Entries(), "off");
+
+  // The first one ends; the second goes on polling on its own timer.
+  kernel().CloseWindow(kernel().Describe(Client(0))->processId == first ? Client(0) : Client(1));
+  EXPECT_TRUE(ProcessIds(kClientPath) == std::vector<DWORD>{second});
+  EXPECT_EQ(kernel().LiveTimers(), 1u);
+  OpenBrowser();
+  Tick();
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(Entries(), "on");
+  kernel().CloseWindow(Client());
+  EXPECT_EQ(Client(), nullptr);
+  EXPECT_EQ(Entries(), "off");
+}
+
+// Steady states: a tick that finds what the last one found changes nothing,
+// touches no registry and allocates nothing.
+struct SteadyState {
+  const char* name;
+  Act arrive;
+};
+
+const SteadyState kSteadyStates[] = {
+    {"NoBrowser",
+     [](TrayFixture& t) {
+       t.StartClient();
+       t.Tick(2);
+     }},
+    {"ShownTrayInFront", [](TrayFixture& t) { t.StartWithButton(); }},
+    {"ShownBrowserInFront",
+     [](TrayFixture& t) {
+       t.StartWithButton();
+       t.kernel().BringToFront(t.Browser());
+       t.Tick();
+     }},
+    {"BrowserAt320",
+     [](TrayFixture& t) {
+       t.StartWithButton();
+       SetBrowserHeight(t, 320);
+       t.Tick();
+     }},
+    {"TasksInFront",
+     [](TrayFixture& t) {
+       t.StartWithButton();
+       t.OpenTasks();
+       t.Tick();
+     }},
+    {"ProbeCovered",
+     [](TrayFixture& t) {
+       t.StartWithButton();
+       t.Cover();
+       t.Tick();
+     }},
+};
+
+class SteadyTick : public TrayFixture, public ::testing::WithParamInterface<SteadyState> {};
+
+TEST_P(SteadyTick, TouchesNoRegistryAndAllocatesNothing) {
+  GetParam().arrive(*this);
+  ASSERT_FALSE(HasFatalFailure());
+  Tick();  // settle: the state is now the one the next tick will find
+  const auto before = ledger().Snapshot();
+  const std::size_t registryBefore = ledger().RegistryCount();
+  g_allocations = 0;
+  g_counting = true;
+  Tick();
+  g_counting = false;
+  const auto after = ledger().Snapshot();
+  EXPECT_EQ(ledger().RegistryCount(), registryBefore);
+  EXPECT_EQ(g_allocations.load(), 0u);
+  const auto delta = [&](sim::Call call) {
+    return after[static_cast<std::size_t>(call)] - before[static_cast<std::size_t>(call)];
+  };
+  EXPECT_GE(delta(sim::Call::FindWindowW), 1u) << "no tick ran";
+  for (sim::Call call : {sim::Call::SetWindowPos, sim::Call::ShowWindow, sim::Call::SetWindowTextW,
+                         sim::Call::SetTimer, sim::Call::KillTimer, sim::Call::SetForegroundWindow}) {
+    EXPECT_EQ(delta(call), 0u) << sim::CallName(call);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, SteadyTick, ::testing::ValuesIn(kSteadyStates),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qx::tray
