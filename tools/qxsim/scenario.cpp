@@ -9,6 +9,7 @@
 
 #include "client/quorvix.h"
 #include "client/resources.h"
+#include "launcher/launcher.h"
 #include "setup/pranset.h"
 
 namespace qx::qxsim {
@@ -17,6 +18,7 @@ namespace {
 
 constexpr DWORD kTickMs = 200;
 constexpr std::u16string_view kInstallerPath = u"\\Windows\\installer.exe";
+constexpr std::u16string_view kLauncherPath = u"\\Program Files\\Quorvix\\stv.exe";
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -55,12 +57,33 @@ std::string ReadFile(const std::filesystem::path& path, bool* ok) {
   return text.str();
 }
 
+void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const LauncherEdition& edition) {
+  kernel.InstallProgram(path, {[&edition](Platform& platform, std::u16string_view commandLine) {
+                                 return RunStrevel(platform, edition, commandLine);
+                               },
+                               {}});
+}
+
+std::u16string StringValue(sim::SimRegistry& registry, HKEY root, std::u16string_view path,
+                           std::u16string_view name) {
+  std::u16string text;
+  const auto value = registry.GetValue(root, path, name);
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return text;
+  for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
+    const char16_t unit = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+    if (unit == u'\0') break;
+    text.push_back(unit);
+  }
+  return text;
+}
+
 void InstallPrograms(sim::Kernel& kernel) {
   const std::vector<int> icons(ClientIconIds().begin(), ClientIconIds().end());
   kernel.InstallProgram(kClient2002Path, {[](Platform& platform, std::u16string_view) {
                                             return RunQuorvix(platform, kClient2002Build);
                                           },
                                           icons});
+  InstallLauncher(kernel, kLauncherPath, kStrevel2002);
   kernel.InstallProgram(kClient2003Path, {[](Platform& platform, std::u16string_view) {
                                             return RunQuorvix(platform, kClient2003Build);
                                           },
@@ -312,6 +335,53 @@ struct VerbTable {
     if (lower == "yes") return IDYES;
     if (lower == "no") return IDNO;
     r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
+  }
+
+  // What the shell does when the user taps a link or a file: finds the
+  // type's open command in HKEY_CLASSES_ROOT and starts it with the target
+  // in place of %1.
+  static void ShellOpen(Runner& r, const Line& line, const std::u16string& target) {
+    sim::SimRegistry& registry = r.device_.registry();
+    std::u16string type;
+    const auto colon = target.find(u"://");
+    if (colon != std::u16string::npos) {
+      type = target.substr(0, colon);
+      for (char16_t& c : type) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+      }
+    } else {
+      const auto dot = target.rfind(u'.');
+      if (dot == std::u16string::npos) r.Fail(line, "the shell cannot tell the type of \"" + line.words[2] + "\"");
+      type = StringValue(registry, HKEY_CLASSES_ROOT, target.substr(dot), u"");
+      if (type.empty()) r.Fail(line, "no program is registered for \"" + sim::Utf8(target.substr(dot)) + "\"");
+    }
+    const std::u16string command =
+        StringValue(registry, HKEY_CLASSES_ROOT, type + u"\\Shell\\Open\\Command", u"");
+    if (command.empty()) r.Fail(line, "\"" + sim::Utf8(type) + "\" has no open command");
+    std::u16string program;
+    std::u16string arguments;
+    if (command[0] == u'"') {
+      const auto close = command.find(u'"', 1);
+      program = command.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
+      arguments = close == std::u16string::npos ? u"" : command.substr(close + 1);
+    } else {
+      const auto blank = command.find(u' ');
+      program = command.substr(0, blank);
+      arguments = blank == std::u16string::npos ? u"" : command.substr(blank);
+    }
+    while (!arguments.empty() && arguments.front() == u' ') arguments.erase(arguments.begin());
+    for (std::size_t at = 0; (at = arguments.find(u"%1", at)) != std::u16string::npos; at += target.size()) {
+      arguments.replace(at, 2, target);
+    }
+    r.out_ << "    the shell runs \"" << sim::Utf8(command) << "\"\n";
+    if (r.device_.kernel().StartProgram(program, arguments) == 0) {
+      SHELLEXECUTEINFOW info;
+      info.lpVerb = u"open";
+      info.lpFile = program;
+      info.lpParameters = arguments;
+      r.device_.kernel().ShellExecuteExW(&info);
+      r.device_.kernel().RunUntilQuiet();
+    }
   }
 
   static void RunInstaller(Runner& r, std::function<void(Platform&)> hooks) {
@@ -726,6 +796,8 @@ struct VerbTable {
                            r.Fail(line, "cannot import: " + error->ToString());
                          }
                        }
+                       // The package carries the 2003 launcher into the directory.
+                       InstallLauncher(r.device_.kernel(), sim::Utf16(line.words[1]) + u"\\stv.exe", kStrevel2003);
                        RunInstaller(r, [dir = sim::Utf16(line.words[1]), package, &r](Platform& platform) {
                          CPranset pranset(platform);
                          sim::Kernel& kernel = r.device_.kernel();
@@ -757,6 +829,85 @@ struct VerbTable {
                          const int exit = pranset.Uninstall_Exit(nullptr);
                          kernel.Note("installer: Uninstall_Exit returned " + std::to_string(exit));
                        });
+                     }});
+
+    verbs.push_back({"file put", "file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE",
+                     [](Runner& r, const Line& line) {
+                       std::string bytes;
+                       if (line.words.size() == 5 && Lower(line.words[3]) == "from") {
+                         bool ok = false;
+                         const auto path = r.Resolve(line, line.words[4]);
+                         bytes = ReadFile(path, &ok);
+                         if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
+                       } else if (line.words.size() == 4) {
+                         // The text as typed; \r and \n stand for CR and LF.
+                         for (std::size_t i = 0; i < line.words[3].size(); ++i) {
+                           const char c = line.words[3][i];
+                           if (c == '\\' && i + 1 < line.words[3].size() &&
+                               (line.words[3][i + 1] == 'r' || line.words[3][i + 1] == 'n')) {
+                             bytes += line.words[3][++i] == 'r' ? '\r' : '\n';
+                           } else {
+                             bytes += c;
+                           }
+                         }
+                       } else {
+                         r.Fail(line, "usage: file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE");
+                       }
+                       r.device_.kernel().PutFile(sim::Utf16(line.words[2]),
+                                                  std::vector<BYTE>(bytes.begin(), bytes.end()));
+                       r.out_ << "    file \"" << line.words[2] << "\" holds " << bytes.size() << " bytes\n";
+                     }});
+
+    verbs.push_back({"file show", "file show DEVICE-PATH", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "file show DEVICE-PATH");
+                       const auto bytes = r.device_.kernel().GetFile(sim::Utf16(line.words[2]));
+                       if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
+                       r.out_ << "    \"" << line.words[2] << "\", " << bytes->size() << " bytes:\n";
+                       std::string row;
+                       for (BYTE b : *bytes) {
+                         if (b == '\n') {
+                           r.out_ << "    | " << row << "\\n\n";
+                           row.clear();
+                         } else if (b == '\r') {
+                           row += "\\r";
+                         } else if (b < 0x20 || b >= 0x7F) {
+                           char hex[8];
+                           std::snprintf(hex, sizeof hex, "\\x%02x", b);
+                           row += hex;
+                         } else {
+                           row += static_cast<char>(b);
+                         }
+                       }
+                       if (!row.empty()) r.out_ << "    | " << row << "\n";
+                     }});
+
+    verbs.push_back({"file get", "file get DEVICE-PATH to HOST-FILE", [](Runner& r, const Line& line) {
+                       if (line.words.size() != 5 || Lower(line.words[3]) != "to") {
+                         r.Fail(line, "usage: file get DEVICE-PATH to HOST-FILE");
+                       }
+                       const auto bytes = r.device_.kernel().GetFile(sim::Utf16(line.words[2]));
+                       if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
+                       const auto path = r.Resolve(line, line.words[4]);
+                       std::ofstream output(path, std::ios::binary);
+                       output.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+                       if (!output) r.Fail(line, "cannot write \"" + path.string() + "\"");
+                       r.out_ << "    " << bytes->size() << " bytes written to " << path.string() << "\n";
+                     }});
+
+    verbs.push_back({"launch", "launch 2002|2003 COMMAND-LINE", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "launch 2002|2003 COMMAND-LINE");
+                       if (line.words[1] != "2002" && line.words[1] != "2003") {
+                         r.Fail(line, "usage: launch 2002|2003 COMMAND-LINE");
+                       }
+                       const std::u16string path =
+                           line.words[1] == "2002" ? std::u16string(kLauncherPath) : u"\\Program Files\\Quorvix2003\\stv.exe";
+                       InstallLauncher(r.device_.kernel(), path, line.words[1] == "2002" ? kStrevel2002 : kStrevel2003);
+                       r.device_.kernel().StartProgram(path, sim::Utf16(line.words[2]));
+                     }});
+
+    verbs.push_back({"shell open", "shell open LINK-OR-FILE", [](Runner& r, const Line& line) {
+                       Need(r, line, 3, 3, "shell open LINK-OR-FILE");
+                       ShellOpen(r, line, sim::Utf16(line.words[2]));
                      }});
 
     verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",

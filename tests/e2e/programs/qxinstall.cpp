@@ -1,0 +1,59 @@
+// The end-to-end tests' installer driver: loads a setup library and calls
+// its hooks in the device installer's order, printing each hook's result.
+//
+//   qxinstall install DLL INSTALL_DIR     Install_Init (first call, not yet
+//                                         installed), then Install_Exit
+//   qxinstall uninstall DLL INSTALL_DIR   Uninstall_Init, then Uninstall_Exit
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+// The installer's hook types: its header declares them without a calling
+// convention of their own.
+using InstallInit = int (*)(HWND, BOOL, BOOL, LPCWSTR);
+using InstallExit = int (*)(HWND, LPCWSTR, WORD, WORD, WORD, WORD, WORD);
+using UninstallInit = int (*)(HWND, LPCWSTR);
+using UninstallExit = int (*)(HWND);
+
+template <class T>
+T Hook(HMODULE library, const char* name) {
+  const auto hook = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  if (hook == nullptr) {
+    std::fprintf(stderr, "qxinstall: no export %s\n", name);
+    std::exit(1);
+  }
+  return hook;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: qxinstall install|uninstall DLL INSTALL_DIR\n");
+    return 2;
+  }
+  const HMODULE library = LoadLibraryW(argv[2]);
+  if (library == nullptr) {
+    std::fprintf(stderr, "qxinstall: cannot load the library (error %lu)\n", GetLastError());
+    return 1;
+  }
+  const wchar_t* dir = argv[3];
+  if (std::wcscmp(argv[1], L"install") == 0) {
+    std::printf("Install_Init %d\n", Hook<InstallInit>(library, "Install_Init")(nullptr, TRUE, FALSE, dir));
+    std::fflush(stdout);
+    std::printf("Install_Exit %d\n", Hook<InstallExit>(library, "Install_Exit")(nullptr, dir, 0, 0, 0, 0, 0));
+  } else if (std::wcscmp(argv[1], L"uninstall") == 0) {
+    std::printf("Uninstall_Init %d\n", Hook<UninstallInit>(library, "Uninstall_Init")(nullptr, dir));
+    std::fflush(stdout);
+    std::printf("Uninstall_Exit %d\n", Hook<UninstallExit>(library, "Uninstall_Exit")(nullptr));
+  } else {
+    std::fprintf(stderr, "qxinstall: unknown action\n");
+    return 2;
+  }
+  std::fflush(stdout);
+  FreeLibrary(library);
+  return 0;
+}

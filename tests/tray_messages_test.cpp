@@ -1,0 +1,175 @@
+// What other programs can ask of the tray window by message, and the
+// dial-up hang-up that comes before every switch of the gateway.
+#include "tests/tray_fixture.h"
+
+namespace qx::tray {
+namespace {
+
+LRESULT Send(TrayFixture& t, UINT message, WPARAM wParam = 0) {
+  return t.kernel().SendFromShell(t.Client(), message, wParam, 0);
+}
+
+struct QueryCase {
+  const char* name;
+  std::optional<DWORD> stored;
+  LRESULT answer;
+};
+
+class TrayQuery : public TrayFixture, public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(TrayQuery, AnswersTheStoredSwitchAsItIs) {
+  const QueryCase& c = GetParam();
+  ASSERT_NE(StartClient(), 0u);
+  Tick();
+  Store(u"USEQUORVIX", c.stored);
+  EXPECT_EQ(Send(*this, WM_QX_QUERY), c.answer);
+  EXPECT_EQ(Stored(), c.stored ? std::optional(Dword(*c.stored)) : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, TrayQuery,
+                         ::testing::Values(QueryCase{"Missing", std::nullopt, 0}, QueryCase{"Off", 0, 0},
+                                           QueryCase{"On", 1, 1}, QueryCase{"Two", 2, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SetCase {
+  const char* name;
+  DWORD before;
+  WPARAM wParam;
+  bool on;
+};
+
+class TraySet : public TrayFixture, public ::testing::WithParamInterface<SetCase> {};
+
+TEST_P(TraySet, SwitchesWithoutRestartingTheBrowser) {
+  const SetCase& c = GetParam();
+  Store(u"USEQUORVIX", c.before);
+  StartWithButton();
+  kernel().Dial(u"GPRS");
+  const HWND browser = Browser();
+  const DWORD connMgr = ProcessIds(u"connmgr.exe").front();
+  Effects();
+  EXPECT_EQ(Send(*this, WM_QX_SET, c.wParam), 1);
+  const auto effects = Effects();
+  EXPECT_EQ(Stored(), Dword(c.on ? 1 : 0));
+  EXPECT_EQ(Entries(), c.on ? "on" : "off");
+  EXPECT_TRUE(Hidden(16));
+  EXPECT_TRUE(kernel().Connections().empty());
+  EXPECT_NE(ProcessIds(u"connmgr.exe"), std::vector<DWORD>{connMgr});
+  EXPECT_EQ(Browser(), browser);
+  EXPECT_FALSE(Has(effects, "window closed"));
+  EXPECT_FALSE(Has(effects, "the browser"));
+  EXPECT_TRUE(Polls());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, TraySet,
+                         ::testing::Values(SetCase{"OffToOn", 0, 1, true}, SetCase{"OnToOff", 1, 0, false},
+                                           SetCase{"AnyNonzeroIsOn", 0, 7, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TrayQuery, DisableExitSwitchesOffRestartsTheBrowserAndEnds) {
+  StartWithButton();
+  ASSERT_EQ(Entries(), "on");
+  kernel().Dial(u"GPRS");
+  const HWND browser = Browser();
+  const DWORD connMgr = ProcessIds(u"connmgr.exe").front();
+  Effects();
+  Send(*this, WM_QX_DISABLE_EXIT);
+  const auto effects = Effects();
+  EXPECT_EQ(Client(), nullptr);
+  EXPECT_TRUE(ProcessIds(kClientPath).empty());
+  EXPECT_EQ(Stored(), Dword(0));
+  EXPECT_EQ(Entries(), "off");
+  EXPECT_EQ(OpenCommand(), kPlayerCommand);
+  EXPECT_TRUE(kernel().Connections().empty());
+  EXPECT_NE(ProcessIds(u"connmgr.exe"), std::vector<DWORD>{connMgr});
+  EXPECT_TRUE(Has(effects, "window closed: \"Internet Explorer\""));
+  EXPECT_TRUE(Has(effects, "the browser opens with its start page"));
+  EXPECT_NE(Browser(), nullptr);
+  EXPECT_NE(Browser(), browser);
+  EXPECT_EQ(kernel().LiveTimers(), 0u);
+  EXPECT_EQ(device.OpenHandles(), 0u);
+}
+
+// WM_SETTINGCHANGE and the window's OK command, each after a change on the
+// screen that no tick has seen yet.
+struct ScreenCase {
+  const char* name;
+  void (*change)(TrayFixture&);
+  UINT message;
+  WPARAM wParam;
+  bool shown;
+  bool browserVisible;
+};
+
+class TrayScreen : public TrayFixture, public ::testing::WithParamInterface<ScreenCase> {};
+
+TEST_P(TrayScreen, HidesUnlessTheBrowserIsInFront) {
+  const ScreenCase& c = GetParam();
+  StartWithButton();
+  c.change(*this);
+  Send(*this, c.message, c.wParam);
+  ASSERT_NE(Client(), nullptr);  // OK never ends the window
+  if (c.shown) {
+    EXPECT_TRUE(Shown());
+  } else {
+    EXPECT_TRUE(Hidden(16));
+  }
+  if (const HWND browser = Browser()) {
+    EXPECT_EQ(kernel().Describe(browser)->visible, c.browserVisible);
+  }
+}
+
+const WPARAM kOk = MAKEWPARAM(IDOK, 0);
+const ScreenCase kScreenCases[] = {
+    {"SettingBrowserInFront", [](TrayFixture&) {}, WM_SETTINGCHANGE, 0, true, true},
+    {"SettingTasksClearOfProbe", [](TrayFixture& t) { t.OpenTasks(); }, WM_SETTINGCHANGE, 0, true, true},
+    {"SettingProbeCovered", [](TrayFixture& t) { t.Cover(); }, WM_SETTINGCHANGE, 0, false, true},
+    {"SettingNoBrowser", [](TrayFixture& t) { t.kernel().CloseWindow(t.Browser()); }, WM_SETTINGCHANGE, 0, false,
+     false},
+    {"OkMinimisesTheBrowser", [](TrayFixture&) {}, WM_COMMAND, kOk, true, false},
+    {"OkWithoutBrowserHides", [](TrayFixture& t) { t.kernel().CloseWindow(t.Browser()); }, WM_COMMAND, kOk, false,
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Messages, TrayScreen, ::testing::ValuesIn(kScreenCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Hang-ups before a switch: the device's own connections (a backquote in
+// the name) stay up; the 20-record buffer cannot take more than 20; a failed
+// hang-up ends the walk.
+struct HangUpCase {
+  const char* name;
+  std::vector<std::u16string> dialled;
+  std::size_t failingHangUp;  // 1-based; 0 = none fails
+  std::vector<std::u16string> remaining;
+};
+
+std::vector<std::u16string> Numbered(int count) {
+  std::vector<std::u16string> names;
+  for (int i = 1; i <= count; ++i) names.push_back(u"Line " + sim::Utf16(std::to_string(i)));
+  return names;
+}
+
+class TrayHangUp : public TrayFixture, public ::testing::WithParamInterface<HangUpCase> {};
+
+TEST_P(TrayHangUp, HangsUpBeforeSwitching) {
+  const HangUpCase& c = GetParam();
+  ASSERT_NE(StartClient(), 0u);
+  for (const auto& name : c.dialled) kernel().Dial(name);
+  if (c.failingHangUp != 0) ledger().Plan({sim::Call::RasHangUpW, c.failingHangUp, 1, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(Send(*this, WM_QX_SET, 1), 1);
+  EXPECT_EQ(kernel().Connections(), c.remaining);
+  EXPECT_EQ(Stored(), Dword(1));  // the switch goes on regardless
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connections, TrayHangUp,
+    ::testing::Values(HangUpCase{"BackquoteStaysUp", {u"GPRS", u"Work`net", u"CSD", u"`"}, 0, {u"Work`net", u"`"}},
+                      HangUpCase{"Twenty", Numbered(20), 0, {}},
+                      HangUpCase{"TwentyOneTooMany", Numbered(21), 0, Numbered(21)},
+                      HangUpCase{"FailureStops", {u"A", u"B", u"C"}, 2, {u"B", u"C"}},
+                      HangUpCase{"NoneOpen", {}, 0, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qx::tray
