@@ -163,16 +163,18 @@ struct TrayFixture : ::testing::Test {
   }
 
   // Shown: titled for other programs to find, topmost over the menu bar.
+  // The button fills the window; the dialog's command bar stays hidden.
   bool Shown(std::size_t index = 0) {
     const auto info = kernel().Describe(Client(index));
-    return info && info->visible && info->title == u"Internet Explorer" && info->topmost &&
-           info->rect == kShownRect;
+    const auto button = kernel().Describe(Button(index));
+    return info && button && info->visible && info->title == u"Internet Explorer" && info->topmost &&
+           info->rect == kShownRect && !info->commandBarShown && button->visible && button->rect == kShownRect;
   }
   // Hidden: blank title, at the bottom, size 0 before the button is set up
   // and 16 after.
   bool Hidden(LONG size, std::size_t index = 0) {
     const auto info = kernel().Describe(Client(index));
-    return info && !info->visible && info->title == u"  " && !info->topmost &&
+    return info && !info->visible && info->title == u"  " && !info->topmost && !info->commandBarShown &&
            info->rect == RECT{184, 299, 184 + size, 299 + size};
   }
 

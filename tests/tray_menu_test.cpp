@@ -61,8 +61,11 @@ TEST_P(TrayMenu, OffersOneSwitchEntryAndThePortalsOnlyToTheOneAccount) {
   ASSERT_EQ(switches.size(), 1u);
   EXPECT_EQ(switches[0].checked, c.checked);
   EXPECT_EQ(switches[0].id, c.checked ? ID_GATEWAY_OFF : ID_GATEWAY_ON);
-  // Opened upwards from the button, ending at its right edge.
+  // Opened upwards from the button, ending at its right edge; the poll goes
+  // on while it is open.
   EXPECT_TRUE(Has(Effects(), "popup menu at (200, 299), right-aligned, bottom-aligned: "));
+  EXPECT_TRUE(Polls());
+  ASSERT_TRUE(kernel().MenuOpen());
 
   Choose(u"Use Quorvix");
   EXPECT_EQ(Stored(), Dword(c.checked ? 0 : 1));
@@ -140,6 +143,22 @@ INSTANTIATE_TEST_SUITE_P(Answers, TrayReset,
                          ::testing::Values(ResetCase{"CancelOn", IDCANCEL, 1}, ResetCase{"CancelOff", IDCANCEL, 0},
                                            ResetCase{"OkOn", IDOK, 1}, ResetCase{"OkOff", IDOK, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The question waits with the poll going; over the probe point it takes the
+// button down meanwhile, and Cancel gives the browser back its button.
+TEST_F(TrayReset, PollGoesOnWhileTheQuestionWaits) {
+  StartWithButton();
+  TapButton();
+  Choose(u"Reset Quorvix");
+  ASSERT_TRUE(kernel().BoxOpen());
+  EXPECT_TRUE(Polls());
+  EXPECT_TRUE(Polls());
+  std::string why;
+  ASSERT_TRUE(kernel().Answer(IDCANCEL, &why)) << why;
+  Tick();
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(Entries(), "on");
+}
 
 // Settings and About stop the poll while they are open and start it again
 // however they close.

@@ -52,6 +52,8 @@ const PollStep kPollSteps[] = {
     {"the browser opens, 268 high", [](TrayFixture& t) { t.OpenBrowser(); }, true, true, 0},
     {"the browser goes to 320", [](TrayFixture& t) { SetBrowserHeight(t, 320); }, false, true, 16},
     {"the browser back at 268", [](TrayFixture& t) { SetBrowserHeight(t, 268); }, true, true, 0},
+    {"the browser at exactly 300", [](TrayFixture& t) { SetBrowserHeight(t, 300); }, false, true, 16},
+    {"the browser at 299", [](TrayFixture& t) { SetBrowserHeight(t, 299); }, true, true, 0},
     {"another program covers the probe point", [](TrayFixture& t) { t.Cover(); }, false, false, 16},
     {"the cover goes, Tasks comes to the front",
      [](TrayFixture& t) {

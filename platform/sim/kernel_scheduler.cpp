@@ -170,6 +170,9 @@ BOOL Kernel::GetMessageW(MSG* msg) {
     // Painting and timers come when nothing else is queued, as on the device.
     for (const auto& [handle, window] : windows_) {
       if (window->processId == self->pid && window->needsPaint && ShownOnScreen(*window)) {
+        // Taking the paint request validates the window, so a program that
+        // paints by itself is not asked again and again.
+        window->needsPaint = false;
         *msg = {window->hwnd, WM_PAINT, 0, 0};
         return TRUE;
       }

@@ -935,7 +935,11 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   const int answer = boxOpen_ ? boxOpen_->answer.value_or(IDCANCEL) : IDCANCEL;
   boxOpen_ = previous;
   DestroyTree(hwnd, false);
-  if (Find(previousForeground) != nullptr) foreground_ = previousForeground;
+  // A window hidden while the box was up does not get the foreground back:
+  // the box's closing has already passed it to the next window shown.
+  if (const Window* back = Find(previousForeground); back != nullptr && back->visible) {
+    foreground_ = previousForeground;
+  }
   return answered(answer, "");
 }
 

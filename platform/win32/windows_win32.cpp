@@ -274,6 +274,10 @@ void Windows::SetWindowStyle(qx::HWND hwnd, LONG style) { ::SetWindowLongW(W(hwn
 BOOL Windows::ShowWindow(qx::HWND hwnd, int command) { return ::ShowWindow(W(hwnd), command); }
 
 BOOL Windows::SetWindowPos(qx::HWND hwnd, qx::HWND insertAfter, int x, int y, int cx, int cy, qx::UINT flags) {
+  // A window being hidden is not activated, on the handheld as on desktop
+  // Windows; Wine activates it unless told not to, and a hidden active tray
+  // window would look to the poll like the user's choice of window.
+  if ((flags & SWP_HIDEWINDOW) != 0) flags |= SWP_NOACTIVATE;
   return ::SetWindowPos(W(hwnd), W(insertAfter), x, y, cx, cy, flags);
 }
 
@@ -290,9 +294,13 @@ BOOL Windows::DestroyWindow(qx::HWND hwnd) {
     // The handheld lets a program destroy another program's window (the
     // tray client closes the browser so). Desktop Windows refuses that, and
     // the nearest stand-in is asking the window to close: the browser then
-    // ends as it would after its window went away. Posted, so a program that
-    // no longer answers cannot hang the caller.
-    return ::PostMessageW(window, WM_CLOSE, 0, 0);
+    // ends as it would after its window went away. Sent, so the window is
+    // gone when the call returns, as after a destruction (a browser started
+    // right after must not find the old one); a program that no longer
+    // answers is given up on after a while instead of hanging the caller.
+    ::DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &result)) return FALSE;
+    return !::IsWindow(window);
   }
   return ::DestroyWindow(window);
 }

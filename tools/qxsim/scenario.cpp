@@ -373,7 +373,7 @@ struct VerbTable {
     for (std::size_t at = 0; (at = arguments.find(u"%1", at)) != std::u16string::npos; at += target.size()) {
       arguments.replace(at, 2, target);
     }
-    r.out_ << "    the shell runs \"" << sim::Utf8(command) << "\"\n";
+    r.device_.kernel().Note("the shell runs " + sim::Utf8(command));
     if (r.device_.kernel().StartProgram(program, arguments) == 0) {
       SHELLEXECUTEINFOW info;
       info.lpVerb = u"open";
@@ -547,7 +547,7 @@ struct VerbTable {
                        const auto n = Number(line.words[2]);
                        if (!n || *n < 0 || *n > 10000) r.Fail(line, "usage: browser height PIXELS");
                        r.device_.kernel().SetClientHeight(r.WindowNamed(line, "browser"), static_cast<int>(*n));
-                       r.out_ << "    the browser's client area is " << *n << " pixels high\n";
+                       r.device_.kernel().Note("the browser's client area is " + std::to_string(*n) + " pixels high");
                      }});
 
     verbs.push_back({"front", "front WINDOW", [](Runner& r, const Line& line) {
@@ -573,7 +573,7 @@ struct VerbTable {
                        const std::u16string className = sim::Utf16(line.words[2]);
                        const HWND hwnd = r.device_.kernel().OpenWorldWindow(u"shell32.exe", className,
                                                                              sim::Utf16(line.words[3]), rect);
-                       r.out_ << "    window opened in front: \"" << line.words[3] << "\" (" << line.words[2] << ")\n";
+                       r.device_.kernel().Note("window opened in front: \"" + line.words[3] + "\" (" + line.words[2] + ")");
                        (void)hwnd;
                        r.device_.kernel().RunUntilQuiet();
                      }});
@@ -608,7 +608,7 @@ struct VerbTable {
     verbs.push_back({"process start", "process start IMAGE", [](Runner& r, const Line& line) {
                        Need(r, line, 3, 3, "process start IMAGE");
                        const DWORD pid = r.device_.kernel().AddWorldProcess(sim::Utf16(line.words[2]));
-                       r.out_ << "    process " << pid << " \"" << line.words[2] << "\" runs\n";
+                       r.device_.kernel().Note("process " + std::to_string(pid) + " \"" + line.words[2] + "\" runs");
                      }});
 
     verbs.push_back({"toolhelp", "toolhelp absent|present", [](Runner& r, const Line& line) {
@@ -616,13 +616,13 @@ struct VerbTable {
                        const std::string state = Lower(line.words[1]);
                        if (state != "absent" && state != "present") r.Fail(line, "usage: toolhelp absent|present");
                        r.device_.kernel().SetToolhelpPresent(state == "present");
-                       r.out_ << "    \"toolhelp.dll\" is " << state << "\n";
+                       r.device_.kernel().Note("\"toolhelp.dll\" is " + state);
                      }});
 
     verbs.push_back({"dial", "dial ENTRY-NAME", [](Runner& r, const Line& line) {
                        Need(r, line, 2, 2, "dial ENTRY-NAME");
                        r.device_.kernel().Dial(sim::Utf16(line.words[1]));
-                       r.out_ << "    dial-up connection open: \"" << line.words[1].substr(0, 20) << "\"\n";
+                       r.device_.kernel().Note("dial-up connection open: \"" + sim::Utf8(sim::Utf16(line.words[1]).substr(0, RAS_MaxEntryName)) + "\"");
                      }});
 
     verbs.push_back({"connections", "connections", [](Runner& r, const Line& line) {
@@ -637,7 +637,7 @@ struct VerbTable {
                        const bool open = r.device_.kernel().BoxOpen();
                        std::string why;
                        if (!r.device_.kernel().Answer(ButtonNamed(r, line, line.words[1]), &why)) r.Fail(line, why);
-                       if (!open) r.out_ << "    the next message box will be answered " << line.words[1] << "\n";
+                       if (!open) r.device_.kernel().Note("the next message box will be answered " + line.words[1]);
                      }});
 
     verbs.push_back({"choose", "choose ENTRY", [](Runner& r, const Line& line) {
@@ -776,7 +776,7 @@ struct VerbTable {
                        const LRESULT result = r.device_.kernel().SendFromShell(
                            client, static_cast<UINT>(values[0]), static_cast<WPARAM>(values[1]),
                            static_cast<LPARAM>(values[2]));
-                       r.out_ << "    message " << values[0] << " answered " << result << "\n";
+                       r.device_.kernel().Note("message " + std::to_string(values[0]) + " answered " + std::to_string(result));
                      }});
 
     verbs.push_back({"install", "install DIRECTORY [package FILE.reg]", [](Runner& r, const Line& line) {
@@ -855,7 +855,7 @@ struct VerbTable {
                        }
                        r.device_.kernel().PutFile(sim::Utf16(line.words[2]),
                                                   std::vector<BYTE>(bytes.begin(), bytes.end()));
-                       r.out_ << "    file \"" << line.words[2] << "\" holds " << bytes.size() << " bytes\n";
+                       r.device_.kernel().Note("file \"" + line.words[2] + "\" holds " + std::to_string(bytes.size()) + " bytes");
                      }});
 
     verbs.push_back({"file show", "file show DEVICE-PATH", [](Runner& r, const Line& line) {

@@ -1,0 +1,28 @@
+# Another program sends message 1124 to the tray window while the browser
+# is in front: the client switches the gateway off, restarts the Connection
+# Manager and the browser, gives the open commands back to the player and
+# ends (message-1124.qxs tells the same story on the simulated device).
+import_reg "$QX_ROOT/scenarios/connection-manager.reg"
+import_reg "$QX_ROOT/scenarios/pocket-pc-2002-device.reg"
+import_reg "$QX_ROOT/scenarios/quorvix-2002-install.reg"
+install_client 2002
+start 'C:\Program Files\Quorvix\Quorvix.exe'
+start 'C:\windows\system32\iexplore.exe'
+drive wait "$TRAY_CLASS" "$BROWSER_TITLE"
+eventually value_is "$HTTP_ENTRY" Proxy "gw.quorvix.net:8000"
+expect_value 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command' '(Default)' '"\Program Files\Quorvix\stv.exe" "%1"'
+
+say "message 1124"
+result=$(drive send "$TRAY_CLASS" "$BROWSER_TITLE" 1124)
+[ "$result" = 0 ] || fail "1124 answered $result"
+eventually test -z "$(pgrep -f 'Quorvix\\Quorvix.exe')"
+say "ok: the client ended"
+expect_started connmgr.exe
+eventually test "$(starts | grep -c '^iexplore.exe')" -ge 2
+expect_value "$PROFILE_2002" USEQUORVIX 0x0
+expect_no_key "$SOCKS_ENTRY"
+same_as_simulated 0 "$PROVIDERS"
+same_as_simulated 1 'HKEY_CURRENT_USER\Software\Brennic Inc\Quorvix'
+same_as_simulated 2 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command'
+same_as_simulated 3 'HKEY_CLASSES_ROOT\WVXFile\Shell\Open\Command'
+same_as_simulated 4 "$UA_2002"

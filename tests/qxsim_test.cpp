@@ -1,0 +1,97 @@
+// The scenario runner: what a scenario author sees when a line is wrong, and
+// that a run is the same every time.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tools/qxsim/scenario.h"
+
+namespace qx::qxsim {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string transcript;
+};
+
+Outcome RunScenario(std::string_view text) {
+  std::ostringstream out;
+  Runner runner(out);
+  const int status = runner.RunText(text, "story.qxs");
+  return {status, out.str()};
+}
+
+TEST(Qxsim, BadLinesStopWithFileAndLine) {
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"# fine\nfly away\n", "story.qxs:2: unknown verb \"fly\""},
+      {"advance soon\n", "story.qxs:1: usage: advance"},
+      {"note a\nclose client\n", "story.qxs:2: the tray client is not running"},
+      {"type 1003 \"unterminated\n", "story.qxs:1: a quoted word is not closed"},
+      {"answer Maybe\n", "story.qxs:1: a message box button is OK, Cancel, Yes or No"},
+      {"choose Settings\n", "story.qxs:1: no popup menu is open"},
+      {"front nowhere\n", "story.qxs:1: there is no window \"nowhere\""},
+      {"import missing.reg\n", "story.qxs:1: cannot read"},
+      {"expect value HKEY_NOWHERE\\X Y\n", "story.qxs:1: \"HKEY_NOWHERE\\X\" does not start with"},
+      {"file show \\nothing\n", "story.qxs:1: there is no file"},
+      {"launch 2004 x\n", "story.qxs:1: usage: launch"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Outcome run = RunScenario(c.text);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.transcript.find(c.message), std::string::npos) << run.transcript;
+  }
+}
+
+TEST(Qxsim, MalformedRegistryFileNamesItsLineAndChangesNothing) {
+  const auto dir = std::filesystem::temp_directory_path() / "qxsim_test";
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream file(dir / "bad.reg");
+    file << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\A]\n\"x\"=dword:1\n";
+  }
+  std::ostringstream out;
+  Runner runner(out);
+  const int status = runner.RunText("import bad.reg\n", dir / "story.qxs");
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.str().find("bad.reg:4:"), std::string::npos) << out.str();
+  EXPECT_FALSE(runner.device().registry().KeyExists(HKEY_CURRENT_USER, u"Software\\A"));
+}
+
+TEST(Qxsim, FailedExpectationsRunOnButFailTheScenario) {
+  const Outcome run = RunScenario(
+      "expect key HKEY_CURRENT_USER\\Software\\Nothing\n"
+      "note still running\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.transcript.find("story.qxs:1: expectation failed"), std::string::npos);
+  EXPECT_NE(run.transcript.find("== still running"), std::string::npos);
+}
+
+TEST(Qxsim, TheSameScenarioGivesTheSameTranscript) {
+  const std::string story =
+      "start client\nbrowser open\nadvance 3 ticks\ntap button\nchoose \"Reset Quorvix\"\nanswer OK\n"
+      "dial Office\ndial \"My`ISP\"\nsend 1126 0\nadvance 1s\nclose client\n";
+  const Outcome first = RunScenario(story);
+  const Outcome second = RunScenario(story);
+  EXPECT_EQ(first.status, 0) << first.transcript;
+  EXPECT_EQ(first.transcript, second.transcript);
+}
+
+TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
+  std::vector<bool> quoted;
+  std::string error;
+  const auto words = SplitWords(R"(file put "\My Documents\a.asx" "say \"hi\" \\ now" # comment)", &quoted, &error);
+  ASSERT_TRUE(error.empty());
+  ASSERT_EQ(words.size(), 4u);
+  EXPECT_EQ(words[2], R"(\My Documents\a.asx)");
+  EXPECT_EQ(words[3], R"(say "hi" \ now)");
+  EXPECT_EQ(quoted, (std::vector<bool>{false, false, true, true}));
+}
+
+}  // namespace
+}  // namespace qx::qxsim
