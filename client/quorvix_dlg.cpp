@@ -188,23 +188,25 @@ void CQuorvixDlg::HangUpDialUp() {
 
 // ---- Commands ----------------------------------------------------------------------
 
-void CQuorvixDlg::OnGatewayOn() {
-  StopPollTimer();
+void CQuorvixDlg::SwitchAndRestartBrowser(bool enable) {
   HangUpDialUp();
-  SetGatewayEnabled(true, true);
+  SetGatewayEnabled(enable, true);
   ShowButtonWindow(false);
+  // The browser takes the new proxy entries and User-Agent value only when
+  // it starts again.
   m_device.CloseBrowser();
   m_device.OpenInBrowser(u"");
+}
+
+void CQuorvixDlg::OnGatewayOn() {
+  StopPollTimer();
+  SwitchAndRestartBrowser(true);
   StartPollTimer();
 }
 
 void CQuorvixDlg::OnGatewayOff() {
   StopPollTimer();
-  HangUpDialUp();
-  SetGatewayEnabled(false, true);
-  ShowButtonWindow(false);
-  m_device.CloseBrowser();
-  m_device.OpenInBrowser(u"");
+  SwitchAndRestartBrowser(false);
   StartPollTimer();
 }
 
@@ -311,11 +313,7 @@ LRESULT CQuorvixDlg::OnTimer(WPARAM id, LPARAM) {
 
 LRESULT CQuorvixDlg::OnDisableExit(WPARAM, LPARAM) {
   StopPollTimer();
-  HangUpDialUp();
-  SetGatewayEnabled(false, true);
-  ShowButtonWindow(false);
-  m_device.CloseBrowser();
-  m_device.OpenInBrowser(u"");
+  SwitchAndRestartBrowser(false);
   SendMessage(WM_CLOSE);
   return 0;
 }

@@ -70,6 +70,9 @@ class CQuorvixDlg : public CDialog {
   // The browser's main window while it is the window in front, else null.
   HWND BrowserInFront();
   void SetUpButton();
+  // Hangs up, switches the gateway with a Connection Manager restart, hides
+  // the button and starts the browser again.
+  void SwitchAndRestartBrowser(bool enable);
   void ApplyStoredSwitch();
   void OpenPage(std::u16string_view host, std::u16string_view path);
 

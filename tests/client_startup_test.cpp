@@ -4,30 +4,17 @@
 
 #include "client/quorvix.h"
 #include "platform/sim/sim.h"
+#include "tests/test_bytes.h"
 
 namespace qx {
 namespace {
+
+using namespace qx::testing_bytes;
 
 constexpr std::u16string_view kClientPath = u"\\Program Files\\Quorvix\\Quorvix.exe";
 constexpr std::u16string_view kProfileKey = u"Software\\Brennic Inc\\Quorvix\\Quorvix";
 const std::u16string kHttpEntry = std::u16string(kProviderKey) + u"\\HTTP-x";
 const std::u16string kSocksEntry = std::u16string(kProviderKey) + u"\\SOCKS-x";
-
-std::vector<BYTE> Sz(std::u16string_view text) {
-  std::vector<BYTE> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<BYTE>(c & 0xFF));
-    bytes.push_back(static_cast<BYTE>(c >> 8));
-  }
-  bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
-}
-
-std::vector<BYTE> Dword(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
-}
 
 class ClientStartup : public ::testing::Test {
  protected:

@@ -11,9 +11,12 @@
 #include "launcher/launcher.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/text.h"
+#include "tests/test_bytes.h"
 
 namespace qx {
 namespace {
+
+using namespace qx::testing_bytes;
 
 using sim::Utf8;
 
@@ -27,12 +30,6 @@ const std::u16string kHttpEntry = std::u16string(kProviderKey) + u"\\HTTP-x";
 const std::u16string kSocksEntry = std::u16string(kProviderKey) + u"\\SOCKS-x";
 const LauncherEdition* const kEditions[] = {&kStrevel2002, &kStrevel2003};
 
-std::vector<BYTE> Sz(std::u16string_view text) {
-  std::vector<BYTE> bytes;
-  for (char16_t c : text) bytes.insert(bytes.end(), {static_cast<BYTE>(c), static_cast<BYTE>(c >> 8)});
-  bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
 std::vector<BYTE> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 std::vector<BYTE> Wrapped(std::string_view link) {
   return Bytes("<asx version=\"3.0\">\r\n<entry>\r\n<ref href=\"" + std::string(link) + "\"/>\r\n</entry>\r\n</asx>");

@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/text.h"
+#include "tests/test_bytes.h"
 
 namespace qx::sim {
 namespace {
 
-std::vector<BYTE> Utf16Bytes(std::u16string_view text, std::size_t totalBytes) {
-  std::vector<BYTE> bytes(totalBytes, 0);
-  for (std::size_t i = 0; i < text.size() && 2 * i + 1 < totalBytes; ++i) {
-    bytes[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-  }
-  return bytes;
-}
+using namespace qx::testing_bytes;
 
-std::vector<BYTE> Sz(std::u16string_view text) { return Utf16Bytes(text, 2 * text.size() + 2); }
 
 using Bytes = std::vector<BYTE>;
 

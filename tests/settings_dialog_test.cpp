@@ -10,9 +10,12 @@
 #include "client/password.h"
 #include "client/settings_dlg.h"
 #include "platform/sim/sim.h"
+#include "tests/test_bytes.h"
 
 namespace qx {
 namespace {
+
+using namespace qx::testing_bytes;
 
 constexpr std::u16string_view kProgramPath = u"\\Program Files\\Quorvix\\settings.exe";
 constexpr std::u16string_view kProfileKey = u"Software\\Brennic Inc\\Quorvix\\Quorvix";
@@ -35,22 +38,6 @@ const std::string kBoosterBox =
 const std::string kJoinBox =
     "message box \"Quorvix\": \"가입 페이지로 이동하시면 현재 설정창은 자동으로 닫힙니다. 가입 페이지로 이동 "
     "하시겠습니까 ?\" [Yes, No]";
-
-std::vector<BYTE> Sz(std::u16string_view text) {
-  std::vector<BYTE> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<BYTE>(c & 0xFF));
-    bytes.push_back(static_cast<BYTE>(c >> 8));
-  }
-  bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
-}
-
-std::vector<BYTE> Dword(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
-}
 
 class CTestApp : public CWinApp {
  public:

@@ -21,8 +21,11 @@
 #include "client/resources.h"
 #include "platform/sim/sim.h"
 #include "setup/pranset.h"
+#include "tests/test_bytes.h"
 
 namespace qx::setup {
+
+using namespace qx::testing_bytes;
 
 inline constexpr std::u16string_view kClientPath = u"\\Program Files\\Quorvix\\Quorvix2003.exe";
 inline constexpr std::u16string_view kInstallerPath = u"\\Windows\\installer.exe";
@@ -37,22 +40,6 @@ inline constexpr std::u16string_view kLauncherCommand = u"\"\\Program Files\\Quo
 inline const std::u16string kHttpEntry = std::u16string(kProviderKey) + u"\\HTTP-x";
 inline const std::u16string kSocksEntry = std::u16string(kProviderKey) + u"\\SOCKS-x";
 inline constexpr UINT kDisableExit = WM_USER + 100;
-
-// A string value's bytes: the text, its terminator, then zeros up to bytes.
-inline std::vector<BYTE> Sz(std::u16string_view text, std::size_t bytes = 0) {
-  std::vector<BYTE> data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<BYTE>(c & 0xFF));
-    data.push_back(static_cast<BYTE>(c >> 8));
-  }
-  data.resize(std::max(bytes, data.size() + 2), 0);
-  return data;
-}
-
-inline std::vector<BYTE> Dword(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
-}
 
 // A value as type and bytes, nullopt when missing.
 using Data = std::optional<std::pair<DWORD, std::vector<BYTE>>>;

@@ -4,18 +4,12 @@
 
 #include <functional>
 #include <set>
+#include "tests/test_bytes.h"
 
 namespace qx::sim {
 namespace {
 
-std::vector<BYTE> Utf16Bytes(std::u16string_view text, std::size_t totalBytes) {
-  std::vector<BYTE> bytes(totalBytes, 0);
-  for (std::size_t i = 0; i < text.size() && 2 * i + 1 < totalBytes; ++i) {
-    bytes[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-  }
-  return bytes;
-}
+using namespace qx::testing_bytes;
 
 const std::vector<BYTE> kDword42 = {0x2a, 0, 0, 0};
 

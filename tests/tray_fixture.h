@@ -17,8 +17,11 @@
 #include "client/quorvix_dlg.h"
 #include "client/resources.h"
 #include "platform/sim/sim.h"
+#include "tests/test_bytes.h"
 
 namespace qx::tray {
+
+using namespace qx::testing_bytes;
 
 inline constexpr std::u16string_view kClientPath = u"\\Program Files\\Quorvix\\Quorvix.exe";
 inline constexpr std::u16string_view kProfileKey = u"Software\\Brennic Inc\\Quorvix\\Quorvix";
@@ -34,31 +37,8 @@ inline constexpr RECT kShownRect{184, 299, 200, 315};
 inline constexpr RECT kFullWorkArea{0, 26, 240, 294};
 inline constexpr DWORD kTickMs = 200;
 
-inline std::vector<BYTE> Sz(std::u16string_view text) {
-  std::vector<BYTE> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<BYTE>(c & 0xFF));
-    bytes.push_back(static_cast<BYTE>(c >> 8));
-  }
-  bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
-inline std::vector<BYTE> Dword(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
-}
-
 // The text of a string value up to its first terminator.
-inline std::u16string Text(const sim::RegValue& value) {
-  std::u16string text;
-  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-    const auto c = static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
-    if (c == u'\0') break;
-    text += c;
-  }
-  return text;
-}
+inline std::u16string Text(const sim::RegValue& value) { return sim::StringText(value.data); }
 
 struct TrayFixture : ::testing::Test {
   void SetUp() override {

@@ -15,6 +15,10 @@ std::atomic<bool> g_counting{false};
 std::atomic<std::size_t> g_allocations{0};
 }  // namespace
 
+// The pair below is malloc and free on both sides; the compiler cannot see
+// that through the replaced operators and warns at every inlined delete.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   if (g_counting.load()) g_allocations.fetch_add(1);
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
@@ -25,6 +29,7 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace qx::tray {
 namespace {

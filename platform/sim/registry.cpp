@@ -474,4 +474,30 @@ RegistryImage SimRegistry::Image() const {
   return image;
 }
 
+std::vector<BYTE> StringBytes(std::u16string_view text, std::size_t bytes) {
+  std::vector<BYTE> data;
+  data.reserve(std::max(bytes, 2 * text.size() + 2));
+  for (char16_t c : text) {
+    data.push_back(static_cast<BYTE>(c & 0xFF));
+    data.push_back(static_cast<BYTE>(c >> 8));
+  }
+  data.resize(std::max(bytes, data.size() + 2), 0);
+  return data;
+}
+
+std::vector<BYTE> DwordBytes(DWORD value) {
+  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+          static_cast<BYTE>(value >> 24)};
+}
+
+std::u16string StringText(std::span<const BYTE> data) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (unit == u'\0') break;
+    text.push_back(unit);
+  }
+  return text;
+}
+
 }  // namespace qx::sim

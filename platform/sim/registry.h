@@ -74,6 +74,13 @@ std::optional<std::vector<std::u16string_view>> SplitKeyPath(std::u16string_view
 //   "- [KEY] \"Name\" = hex:..."       removed value, with what it held
 std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& after);
 
+// Value data as the registry keeps it. A string's UTF-16 bytes and its
+// terminator, zero bytes after it up to `bytes` when that is larger.
+std::vector<BYTE> StringBytes(std::u16string_view text, std::size_t bytes = 0);
+std::vector<BYTE> DwordBytes(DWORD value);
+// A string value's text: up to its first zero code unit.
+std::u16string StringText(std::span<const BYTE> data);
+
 class SimRegistry : public IRegistry {
  public:
   using Value = RegValue;

@@ -9,7 +9,15 @@ say() { printf '== %s\n' "$*"; }
 fail() { printf 'FAILED: %s\n' "$*"; exit 1; }
 
 # Runs a Windows program and prints its output without carriage returns.
-win() { wine "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# (Through a file: a program it starts would keep a pipe open.)
+win() {
+  local out status=0
+  out=$(mktemp)
+  wine "$@" > "$out" 2>/dev/null || status=$?
+  tr -d '\r' < "$out"
+  rm -f "$out"
+  return $status
+}
 
 # One step of the UI driver (see tests/e2e/programs/qxdrive.cpp).
 drive() { win "$QX_DRIVE" "$@" || fail "qxdrive $*"; }
@@ -23,8 +31,11 @@ unix_to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 import_reg() { wine regedit /S "$(unix_to_windows "$1")" 2>/dev/null || fail "import $1"; }
 
 # The data of a value as `reg query` shows it, or nothing.
+# An empty name is the key's default value.
 value_of() {
-  win reg query "$1" /v "$2" | awk -v name="$2" '
+  local name=$2 select=(/v "$2")
+  if [ -z "$name" ]; then name='(Default)'; select=(/ve); fi
+  win reg query "$1" "${select[@]}" | awk -v name="$name" '
     { line = $0; sub(/^    /, "", line) }
     index(line, name "    ") == 1 { sub(/^[^ ]+    [A-Z_]+    ?/, "", line); print line; found = 1 }
     END { exit !found }'
@@ -59,7 +70,10 @@ soft_resets() { tr -d '\r' < "$WINEPREFIX/drive_c/windows/qx-soft-reset.log" 2>/
 
 # Runs the same story on the simulated device once (its scenario next to
 # the case), then compares its Nth "export" with Wine's export of that key.
+# Options before the index go to regdiff.py.
 same_as_simulated() {
+  local options=()
+  while [ "${1#--}" != "$1" ]; do options+=("$1"); shift; done
   local index=$1 key=$2 scenario=${QX_CASE%.sh}.qxs
   if [ ! -s "$QX_CASE_DIR/sim.txt" ]; then
     "$QX_QXSIM" "$scenario" > "$QX_CASE_DIR/sim.txt" || fail "the simulated story failed: $(tail -3 "$QX_CASE_DIR/sim.txt")"
@@ -67,7 +81,7 @@ same_as_simulated() {
   local file="$QX_CASE_DIR/wine-$index.reg"
   rm -f "$file"
   wine regedit /E "$(unix_to_windows "$file")" "$key" >/dev/null 2>&1 || true
-  python3 "$QX_E2E_SOURCE/regdiff.py" "$QX_CASE_DIR/sim.txt" "$index" "$file" || fail "registry differs from the simulated device: $key"
+  python3 "$QX_E2E_SOURCE/regdiff.py" "${options[@]}" "$QX_CASE_DIR/sim.txt" "$index" "$file" || fail "registry differs from the simulated device: $key"
   say "ok: $key as on the simulated device"
 }
 

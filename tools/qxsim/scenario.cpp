@@ -66,15 +66,9 @@ void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const Launch
 
 std::u16string StringValue(sim::SimRegistry& registry, HKEY root, std::u16string_view path,
                            std::u16string_view name) {
-  std::u16string text;
   const auto value = registry.GetValue(root, path, name);
-  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return text;
-  for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-    const char16_t unit = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
-    if (unit == u'\0') break;
-    text.push_back(unit);
-  }
-  return text;
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return {};
+  return sim::StringText(value->data);
 }
 
 void InstallPrograms(sim::Kernel& kernel) {
@@ -934,14 +928,7 @@ struct VerbTable {
       std::string expected = words.size() == 4 ? words[3] : std::string();
       if (words.size() == 4 && line.quoted[line.quoted.size() - 1]) {
         // A quoted word is a string: compare as the string value it names.
-        const std::u16string text = sim::Utf16(expected);
-        std::vector<BYTE> bytes;
-        for (char16_t c : text) {
-          bytes.push_back(static_cast<BYTE>(c & 0xFF));
-          bytes.push_back(static_cast<BYTE>(c >> 8));
-        }
-        bytes.insert(bytes.end(), {0, 0});
-        expected = sim::RegValueDataText(REG_SZ, bytes);
+        expected = sim::RegValueDataText(REG_SZ, sim::StringBytes(sim::Utf16(expected)));
       }
       holds = value.has_value() && (words.size() == 3 || actual == expected);
       if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
@@ -951,13 +938,8 @@ struct VerbTable {
       std::u16string path;
       const HKEY root = r.RootOf(line, words[1], &path);
       const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
-      std::u16string text;
       if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
-        for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-          const char16_t unit = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
-          if (unit == u'\0') break;
-          text.push_back(unit);
-        }
+        const std::u16string text = sim::StringText(value->data);
         actual = "\"" + sim::Utf8(text) + "\"";
         holds = sim::Utf8(text) == words[3];
       } else if (value) {

@@ -10,7 +10,7 @@ start 'C:\Program Files\Quorvix\Quorvix.exe'
 start 'C:\windows\system32\iexplore.exe'
 drive wait "$TRAY_CLASS" "$BROWSER_TITLE"
 eventually value_is "$HTTP_ENTRY" Proxy "gw.quorvix.net:8000"
-expect_value 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command' '(Default)' '"\Program Files\Quorvix\stv.exe" "%1"'
+expect_value 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command' '' '"\Program Files\Quorvix\stv.exe" "%1"'
 
 say "message 1124"
 result=$(drive send "$TRAY_CLASS" "$BROWSER_TITLE" 1124)

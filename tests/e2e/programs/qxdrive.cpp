@@ -16,7 +16,8 @@
 //   qxdrive type CAPTION ID TEXT          replace a field's text
 //   qxdrive click CAPTION ID              press a button or check box
 //   qxdrive pick CAPTION ID ITEM          select a list entry by its text
-//   qxdrive send CLASS TITLE MSG [W [L]]  send a message, print the result
+//   qxdrive send CLASS TITLE MSG [W [L]]  send a message (to a hidden window
+//                                         too), print the result
 #include <windows.h>
 
 #include <cstdio>
@@ -58,28 +59,30 @@ std::wstring ClassOf(HWND hwnd) {
 struct Search {
   std::wstring className;  // empty: any
   std::wstring title;
+  bool hiddenToo = false;
   HWND found = nullptr;
 };
 
 BOOL CALLBACK Match(HWND hwnd, LPARAM lParam) {
   auto* search = reinterpret_cast<Search*>(lParam);
-  if (!IsWindowVisible(hwnd)) return TRUE;
+  if (!search->hiddenToo && !IsWindowVisible(hwnd)) return TRUE;
   if (!search->className.empty() && _wcsicmp(ClassOf(hwnd).c_str(), search->className.c_str()) != 0) return TRUE;
   if (TextOf(hwnd) != search->title) return TRUE;
   search->found = hwnd;
   return FALSE;
 }
 
-HWND FindVisible(const std::wstring& className, const std::wstring& title) {
-  Search search{className == L"*" ? L"" : className, title};
+HWND FindVisible(const std::wstring& className, const std::wstring& title, bool hiddenToo = false) {
+  Search search{className == L"*" ? L"" : className, title, hiddenToo};
   EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
-HWND WaitFor(const std::wstring& className, const std::wstring& title, DWORD ms = kDefaultWaitMs) {
+HWND WaitFor(const std::wstring& className, const std::wstring& title, DWORD ms = kDefaultWaitMs,
+             bool hiddenToo = false) {
   const DWORD start = GetTickCount();
   for (;;) {
-    if (HWND hwnd = FindVisible(className, title)) return hwnd;
+    if (HWND hwnd = FindVisible(className, title, hiddenToo)) return hwnd;
     if (GetTickCount() - start > ms) Fail(L"no window \"" + title + L"\" of class " + className);
     Sleep(50);
   }
@@ -212,7 +215,9 @@ int wmain(int argc, wchar_t** argv) {
     Send(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
   } else if (step == L"send") {
-    const HWND hwnd = WaitFor(arg(1), arg(2));
+    // Messages go to hidden windows too (the tray window while the browser
+    // is away).
+    const HWND hwnd = WaitFor(arg(1), arg(2), kDefaultWaitMs, true);
     const LRESULT result = Send(hwnd, static_cast<UINT>(number(3)), args.size() > 4 ? static_cast<WPARAM>(number(4)) : 0,
                                 args.size() > 5 ? static_cast<LPARAM>(number(5)) : 0);
     std::printf("%lld\n", static_cast<long long>(result));
