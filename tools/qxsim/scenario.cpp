@@ -904,6 +904,36 @@ struct VerbTable {
                        ShellOpen(r, line, sim::Utf16(line.words[2]));
                      }});
 
+    verbs.push_back({"fail", "fail CALL [NTH [TIMES [ERROR]]]", [](Runner& r, const Line& line) {
+                       Need(r, line, 2, 5, "fail CALL [NTH [TIMES [ERROR]]]");
+                       const auto call = sim::CallFromName(line.words[1]);
+                       if (!call) r.Fail(line, "there is no service call \"" + line.words[1] + "\"");
+                       sim::Fault fault{*call};
+                       long long values[3] = {1, 1, ERROR_ACCESS_DENIED};
+                       for (std::size_t i = 2; i < line.words.size(); ++i) {
+                         const auto n = Number(line.words[i]);
+                         if (!n || *n < 0 || *n > 0x7FFFFFFF) r.Fail(line, "usage: fail CALL [NTH [TIMES [ERROR]]]");
+                         values[i - 2] = *n;
+                       }
+                       fault.nth = static_cast<std::size_t>(values[0]);
+                       fault.times = static_cast<std::size_t>(values[1]);
+                       fault.error = static_cast<LONG>(values[2]);
+                       r.device_.ledger().Plan(fault);
+                       r.device_.kernel().Note(line.words[1] + " call " + std::to_string(values[0]) + " from now on fails" +
+                                               (values[1] == 0 ? " every time after" : values[1] == 1 ? "" : " " + std::to_string(values[1]) + " times") +
+                                               " with error " + std::to_string(values[2]));
+                     }});
+
+    verbs.push_back({"calls", "calls", [](Runner& r, const Line& line) {
+                       Need(r, line, 1, 1, "calls");
+                       for (std::size_t i = 0; i < sim::kCallCount; ++i) {
+                         const auto call = static_cast<sim::Call>(i);
+                         if (const std::size_t n = r.device_.ledger().Count(call)) {
+                           r.out_ << "    " << sim::CallName(call) << " " << n << "\n";
+                         }
+                       }
+                     }});
+
     verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",
                      [](Runner& r, const Line& line) { Expect(r, line); }});
     return verbs;
