@@ -717,15 +717,22 @@ struct VerbTable {
                          }
                          std::string why;
                          if (!kernel.Click(control, &why)) r.Fail(line, why);
+                         // A check box shows its new state; a button's effects speak for it.
+                         const auto now = kernel.Describe(control);
+                         if (now && now->className == kButtonClass &&
+                             (static_cast<DWORD>(now->style) & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+                           kernel.Note("now: " + DescribeControl(*now));
+                         }
                        }});
     }
 
     verbs.push_back({"type", "type CONTROL TEXT", [](Runner& r, const Line& line) {
                        Need(r, line, 3, 3, "type CONTROL TEXT");
                        std::string why;
-                       if (!r.device_.kernel().TypeText(ControlNamed(r, line, line.words[1]), sim::Utf16(line.words[2]),
-                                                        &why)) {
-                         r.Fail(line, why);
+                       const HWND control = ControlNamed(r, line, line.words[1]);
+                       if (!r.device_.kernel().TypeText(control, sim::Utf16(line.words[2]), &why)) r.Fail(line, why);
+                       if (const auto info = r.device_.kernel().Describe(control)) {
+                         r.device_.kernel().Note("now: " + DescribeControl(*info));
                        }
                      }});
 
@@ -744,6 +751,7 @@ struct VerbTable {
                        }
                        std::string why = "the list has no item \"" + line.words[2] + "\"";
                        if (index < 0 || !kernel.SelectItem(control, index, &why)) r.Fail(line, why);
+                       if (const auto now = kernel.Describe(control)) kernel.Note("now: " + DescribeControl(*now));
                      }});
 
     verbs.push_back({"send", "send MESSAGE [WPARAM [LPARAM]] [to client N]", [](Runner& r, const Line& line) {
