@@ -109,6 +109,14 @@ inline constexpr RECT kWorkArea{0, 26, 240, 294};
 inline constexpr UINT kSimTypeText = 0x7FF0;
 inline constexpr UINT kSimSelectItem = 0x7FF1;
 
+// Counts a service call; when the ledger has a fault due, the call sets the
+// last error and returns `failure` without doing anything.
+#define QX_ENTER(call, failure)                           \
+  if (auto qx_error = ledger_.Enter(Call::call)) {        \
+    SetLastError(static_cast<DWORD>(*qx_error));          \
+    return failure;                                       \
+  }
+
 std::u16string Lower(std::u16string_view text);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 

@@ -78,12 +78,6 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-#define QX_ENTER(call, failure)                           \
-  if (auto qx_error = ledger_.Enter(Call::call)) {        \
-    SetLastError(static_cast<DWORD>(*qx_error));          \
-    return failure;                                       \
-  }
-
 // ---- Records -----------------------------------------------------------------------
 
 Kernel::Window* Kernel::Find(HWND hwnd) const {

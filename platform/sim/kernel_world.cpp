@@ -9,12 +9,6 @@
 
 namespace qx::sim {
 
-#define QX_ENTER(call, failure)                    \
-  if (auto qx_error = ledger_.Enter(Call::call)) { \
-    SetLastError(static_cast<DWORD>(*qx_error));   \
-    return failure;                                \
-  }
-
 namespace {
 
 std::u16string FileName(std::u16string_view path) {
