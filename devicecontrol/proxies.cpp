@@ -99,16 +99,17 @@ BOOL CDeviceControl::SetProxyEntry(BOOL enable, std::u16string_view httpKeyPath,
     }
   }
 
-  RegKey twin(registry);
-  if (twin.Open(HKEY_LOCAL_MACHINE, socksKeyPath) != ERROR_SUCCESS) twin.Create(HKEY_LOCAL_MACHINE, socksKeyPath);
-
   if (!enable) {
-    // Off removes the twin whoever made it, and is tried even when the twin
-    // could not be opened or created.
-    twin.Close();
+    // Off removes the twin whoever made it. It is deleted without being
+    // created first: a program stopped between the two (the setup extension
+    // terminates the client while it switches off) would otherwise leave an
+    // empty SOCKS entry behind.
     registry.RegDeleteKeyW(HKEY_LOCAL_MACHINE, socksKeyPath);
     return TRUE;
   }
+
+  RegKey twin(registry);
+  if (twin.Open(HKEY_LOCAL_MACHINE, socksKeyPath) != ERROR_SUCCESS) twin.Create(HKEY_LOCAL_MACHINE, socksKeyPath);
 
   // An existing twin is overwritten value by value; a twin that could not be
   // opened or created takes no writes.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once as built, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the Windows builds
+# and their end-to-end tests under Wine (tests/e2e/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -12,3 +13,5 @@ for preset in default sanitize; do
   echo "== test: $preset"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== end-to-end: Windows builds under Wine"
+bash tests/e2e/run.sh

@@ -36,17 +36,14 @@ struct Processes::Toolhelp {
 };
 
 Processes::~Processes() {
-  if (toolhelp_ != nullptr) {
-    ::FreeLibrary(toolhelp_->module);
-    delete toolhelp_;
-  }
+  if (toolhelp_ != nullptr) ::FreeLibrary(toolhelp_->module);
 }
 
 Processes::Toolhelp* Processes::LoadToolhelp() {
-  if (toolhelp_ != nullptr) return toolhelp_;
+  if (toolhelp_ != nullptr) return toolhelp_.get();
   const ::HMODULE module = ::LoadLibraryW(L"toolhelp.dll");
   if (module == nullptr) return nullptr;
-  auto* loaded = new Toolhelp;
+  auto loaded = std::make_unique<Toolhelp>();
   loaded->module = module;
   loaded->create = reinterpret_cast<Toolhelp::Create>(
       reinterpret_cast<void*>(::GetProcAddress(module, "CreateToolhelp32Snapshot")));
@@ -57,12 +54,11 @@ Processes::Toolhelp* Processes::LoadToolhelp() {
       reinterpret_cast<void*>(::GetProcAddress(module, "CloseToolhelp32Snapshot")));
   if (loaded->create == nullptr || loaded->first == nullptr || loaded->next == nullptr || loaded->close == nullptr) {
     ::FreeLibrary(module);
-    delete loaded;
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  toolhelp_ = loaded;
-  return toolhelp_;
+  toolhelp_ = std::move(loaded);
+  return toolhelp_.get();
 }
 
 qx::HMODULE Processes::LoadLibraryW(std::u16string_view name) {
@@ -115,8 +111,7 @@ BOOL Processes::CloseToolhelp32Snapshot(qx::HANDLE snapshot) {
     // The library goes with the last snapshot, as the program's own
     // reference on it does.
     ::FreeLibrary(toolhelp_->module);
-    delete toolhelp_;
-    toolhelp_ = nullptr;
+    toolhelp_.reset();
   }
   return closed;
 }
@@ -131,19 +126,68 @@ BOOL Processes::TerminateProcess(qx::HANDLE process, qx::UINT exitCode) {
 
 BOOL Processes::CloseHandle(qx::HANDLE handle) { return ::CloseHandle(handle); }
 
+namespace {
+
+// Starts a program file directly. The handheld's shell does so for
+// programs; desktop ShellExecuteEx may go through COM, which Windows
+// refuses while the caller answers a message another program sent (the
+// tray client restarts the Connection Manager and the browser while
+// answering message 1124). False when the file is not a program found on
+// the search path, so the shell gets it.
+bool StartExecutableFile(const qx::SHELLEXECUTEINFOW& info, ::HANDLE* process) {
+  if (!info.lpVerb.empty() && info.lpVerb != u"open") return false;
+  wchar_t path[MAX_PATH] = {};
+  const std::wstring file = Wz(info.lpFile);
+  const ::DWORD length = ::SearchPathW(nullptr, file.c_str(), L".exe", MAX_PATH, path, nullptr);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::wstring found(path, length);
+  if (found.size() < 4 || ::lstrcmpiW(found.c_str() + found.size() - 4, L".exe") != 0) return false;
+  std::wstring commandLine = L"\"" + found + L"\"";
+  if (!info.lpParameters.empty()) commandLine += L" " + Wz(info.lpParameters);
+  ::STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(info.nShow);
+  ::PROCESS_INFORMATION started{};
+  const std::wstring directory = Wz(info.lpDirectory);
+  if (!::CreateProcessW(found.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        info.lpDirectory.empty() ? nullptr : directory.c_str(), &startup, &started)) {
+    return false;
+  }
+  ::CloseHandle(started.hThread);
+  *process = started.hProcess;
+  return true;
+}
+
+}  // namespace
+
+bool Processes::StartExecutable(qx::SHELLEXECUTEINFOW* info) {
+  ::HANDLE process = nullptr;
+  if (!StartExecutableFile(*info, &process)) return false;
+  if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0) {
+    info->hProcess = process;
+  } else {
+    ::CloseHandle(process);
+  }
+  return true;
+}
+
 BOOL Processes::ShellExecuteExW(qx::SHELLEXECUTEINFOW* info) {
   // The handheld's record is 60 bytes; anything else is refused as there.
   if (info == nullptr || info->cbSize != 60) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  info->hProcess = nullptr;
+  if (StartExecutable(info)) return TRUE;
   const std::wstring verb = Wz(info->lpVerb);
   const std::wstring file = Wz(info->lpFile);
   const std::wstring parameters = Wz(info->lpParameters);
   const std::wstring directory = Wz(info->lpDirectory);
   ::SHELLEXECUTEINFOW desktop{};
   desktop.cbSize = sizeof desktop;
-  desktop.fMask = info->fMask;
+  // Failures are the caller's to report, as on the handheld: no error box.
+  desktop.fMask = info->fMask | SEE_MASK_FLAG_NO_UI;
   desktop.hwnd = W(info->hwnd);
   desktop.lpVerb = info->lpVerb.empty() ? nullptr : verb.c_str();
   desktop.lpFile = file.c_str();
@@ -175,7 +219,9 @@ DWORD DialUp::RasEnumConnectionsW(std::span<qx::RASCONN> records, DWORD* bytes, 
   if (bytes == nullptr || count == nullptr) return ERROR_INVALID_PARAMETER;
   if (records.empty() || records[0].dwSize != kRasConnRecordSize) return 632;  // ERROR_INVALID_SIZE
   // The handheld's 52-byte records become desktop RASCONNW records for the
-  // call and are filled back from them.
+  // call and are filled back from them (handle and entry name; the name cut
+  // to the handheld's 20 characters). Wine's RasEnumConnectionsW reports no
+  // connections at all, so under Wine nothing is ever hung up.
   const std::size_t capacity = std::min<std::size_t>(records.size(), *bytes / kRasConnRecordSize);
   std::vector<RASCONNW> desktop(std::max<std::size_t>(capacity, 1));
   for (auto& record : desktop) record.dwSize = sizeof(RASCONNW);

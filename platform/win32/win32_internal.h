@@ -6,6 +6,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -78,6 +79,9 @@ class Registry final : public IRegistry {
 class Windows final : public IWindows {
  public:
   Windows();
+  ~Windows() override;
+  Windows(const Windows&) = delete;
+  Windows& operator=(const Windows&) = delete;
 
   qx::HWND FindWindowW(std::u16string_view className, std::u16string_view title) override;
   qx::HWND WindowFromPoint(qx::POINT point) override;
@@ -166,7 +170,9 @@ class Processes final : public IProcesses {
   // The snapshot functions of "toolhelp.dll", loaded while a snapshot is
   // open; null when the library is not there.
   Toolhelp* LoadToolhelp();
-  Toolhelp* toolhelp_ = nullptr;
+  // Starts a program file without the shell; false leaves it to the shell.
+  bool StartExecutable(qx::SHELLEXECUTEINFOW* info);
+  std::unique_ptr<Toolhelp> toolhelp_;
   int openSnapshots_ = 0;
 };
 

@@ -131,10 +131,8 @@ LRESULT CALLBACK SubclassThunk(::HWND hwnd, ::UINT message, ::WPARAM wParam, ::L
   return ::CallWindowProcW(oldProc, hwnd, message, wParam, lParam);
 }
 
-void CALLBACK TimerThunk(::HWND hwnd, ::UINT message, ::UINT_PTR id, ::DWORD time);
-
-// The one Windows object of the process, for the timer thunk.
-Windows* g_windows = nullptr;
+// The timer routines of the process's one Windows object, for the thunk
+// that Win32 calls.
 std::map<std::pair<::HWND, ::UINT_PTR>, qx::TIMERPROC>* g_timerProcs = nullptr;
 
 void CALLBACK TimerThunk(::HWND hwnd, ::UINT message, ::UINT_PTR id, ::DWORD time) {
@@ -185,7 +183,6 @@ bool IsOurDialog(::HWND hwnd) {
 }
 
 Windows::Windows() {
-  g_windows = this;
   g_timerProcs = &timerProcs_;
   WNDCLASSW dialogClass{};
   dialogClass.lpfnWndProc = ::DefDlgProcW;
@@ -195,6 +192,10 @@ Windows::Windows() {
   dialogClass.hbrBackground = reinterpret_cast<::HBRUSH>(COLOR_BTNFACE + 1);
   dialogClass.lpszClassName = kDialogClassName;
   ::RegisterClassW(&dialogClass);  // a second registration in the process fails harmlessly
+}
+
+Windows::~Windows() {
+  if (g_timerProcs == &timerProcs_) g_timerProcs = nullptr;
 }
 
 // ---- Finding ------------------------------------------------------------------------

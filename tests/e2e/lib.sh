@@ -54,7 +54,7 @@ expect_no_key() { if win reg query "$1" >/dev/null; then fail "key $1 is still t
 # Polls a command until it succeeds (about 10 s at most).
 eventually() {
   local tries=0
-  until "$@" >/dev/null 2>&1; do
+  until ( "$@" ) >/dev/null 2>&1; do
     tries=$((tries + 1))
     [ $tries -lt 50 ] || fail "never: $*"
     sleep 0.2
@@ -104,4 +104,6 @@ install_client() {
   cp "$WINEPREFIX/drive_c/qx/$1/"* "$dir/"
 }
 
-client_running() { pgrep -f "$1" >/dev/null; }
+# For "eventually": checks made afresh on every try.
+no_process() { ! pgrep -f "$1" >/dev/null; }
+started_times() { [ "$(starts | grep -c "^$1")" -ge "$2" ]; }

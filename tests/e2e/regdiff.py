@@ -9,11 +9,8 @@ byte lengths are the simulated device's own tests' business), a DWORD by its
 number, anything else by its bytes. Key and value names compare without
 regard to case, as the registry does.
 
-  regdiff.py [--ignore-empty-keys] TRANSCRIPT INDEX WINE_EXPORT
+  regdiff.py TRANSCRIPT INDEX WINE_EXPORT
       INDEX: which "export" block of the qxsim transcript (0 first)
-      --ignore-empty-keys: a key without values that only one side has is
-      not a difference (for stories where a program is terminated while it
-      rewrites a key, which real processes may or may not finish)
 """
 import re
 import sys
@@ -119,8 +116,6 @@ def transcript_block(transcript: str, index: int) -> str:
 
 
 def main(argv):
-    ignore_empty = "--ignore-empty-keys" in argv
-    argv = [a for a in argv if a != "--ignore-empty-keys"]
     if len(argv) != 4:
         print(__doc__, file=sys.stderr)
         return 2
@@ -133,8 +128,6 @@ def main(argv):
         wine = {}  # regedit exports nothing for a key that is not there
     differences = []
     for key in sorted(set(simulated) | set(wine)):
-        if ignore_empty and (not simulated.get(key)) and (not wine.get(key)):
-            continue
         if key not in wine:
             differences.append("only on the simulated device: [%s]" % key)
             continue

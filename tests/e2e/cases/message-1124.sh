@@ -15,10 +15,10 @@ expect_value 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command' '' '"\Program Files\Quor
 say "message 1124"
 result=$(drive send "$TRAY_CLASS" "$BROWSER_TITLE" 1124)
 [ "$result" = 0 ] || fail "1124 answered $result"
-eventually test -z "$(pgrep -f 'Quorvix\\Quorvix.exe')"
+eventually no_process 'Quorvix\\Quorvix.exe'
 say "ok: the client ended"
-expect_started connmgr.exe
-eventually test "$(starts | grep -c '^iexplore.exe')" -ge 2
+eventually expect_started connmgr.exe
+eventually started_times 'iexplore.exe' 2
 expect_value "$PROFILE_2002" USEQUORVIX 0x0
 expect_no_key "$SOCKS_ENTRY"
 same_as_simulated 0 "$PROVIDERS"

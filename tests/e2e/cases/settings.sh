@@ -32,7 +32,7 @@ drive answer Quorvix OK
 say "the Connection Manager and the browser restart"
 eventually value_is "$PROFILE_2002" ID user1
 eventually expect_started connmgr.exe
-eventually test "$(starts | grep -c '^iexplore.exe')" -ge 2
+eventually started_times 'iexplore.exe' 2
 drive wait IExplore "$BROWSER_TITLE"
 drive wait "$TRAY_CLASS" "$BROWSER_TITLE"
 starts
