@@ -336,6 +336,17 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, std::u16string_view name, DWORD* ty
   return status;
 }
 
+// A value set again keeps its place among the key's values.
+void SimRegistry::StoreValue(Node& node, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
+  const auto it = FindValueIn(node.values, name);
+  if (it != node.values.end()) {
+    it->type = type;
+    it->data.assign(data.begin(), data.end());
+  } else {
+    node.values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
+  }
+}
+
 LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
   if (const auto fault = ledger_.Enter(Call::RegSetValueExW)) return *fault;
   LONG error = ERROR_SUCCESS;
@@ -344,13 +355,7 @@ LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type,
   if (name.size() > kMaxValueNameLength || data.size() > std::numeric_limits<DWORD>::max()) {
     return ERROR_INVALID_PARAMETER;
   }
-  const auto it = FindValueIn(node->values, name);
-  if (it != node->values.end()) {
-    it->type = type;
-    it->data.assign(data.begin(), data.end());
-  } else {
-    node->values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
-  }
+  StoreValue(*node, name, type, data);
   return ERROR_SUCCESS;
 }
 
@@ -410,13 +415,7 @@ bool SimRegistry::SetValue(HKEY root, std::u16string_view path, std::u16string_v
                            std::span<const BYTE> data) {
   if (name.size() > kMaxValueNameLength || !CreateKey(root, path)) return false;
   Node* node = WalkPath(root, path);
-  const auto it = FindValueIn(node->values, name);
-  if (it != node->values.end()) {
-    it->type = type;
-    it->data.assign(data.begin(), data.end());
-  } else {
-    node->values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
-  }
+  StoreValue(*node, name, type, data);
   return true;
 }
 
