@@ -436,6 +436,9 @@ class IWindows {
   // to the control's own processing.
   virtual BOOL SubclassWindow(HWND hwnd, IWindowHandler* handler) = 0;
   virtual LRESULT CallDefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  // TRUE while the calling program handles a message that another program
+  // sent it: pointers in such a message are not the program's own.
+  virtual BOOL InSendMessage() = 0;
 
   // Messages.
   virtual LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;

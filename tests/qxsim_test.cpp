@@ -39,6 +39,7 @@ TEST(Qxsim, BadLinesStopWithFileAndLine) {
       {"expect value HKEY_NOWHERE\\X Y\n", "story.qxs:1: \"HKEY_NOWHERE\\X\" does not start with"},
       {"file show \\nothing\n", "story.qxs:1: there is no file"},
       {"launch 2004 x\n", "story.qxs:1: usage: launch"},
+      {"start client\nsend 12 0 4660\n", "story.qxs:2: message 12 carries a pointer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -70,6 +71,14 @@ TEST(Qxsim, FailedExpectationsRunOnButFailTheScenario) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.transcript.find("story.qxs:1: expectation failed"), std::string::npos);
   EXPECT_NE(run.transcript.find("== still running"), std::string::npos);
+}
+
+TEST(Qxsim, MessagesFromOtherProgramsNeverReachIntoTheirMemory) {
+  // A foreign WM_DRAWITEM points into the sender's memory: the tray must
+  // not draw from it, whatever it holds.
+  const Outcome run = RunScenario("start client\nbrowser open\nadvance 2 ticks\nsend 43 1005 4660\nsend 999 7 7\n");
+  EXPECT_EQ(run.status, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("message 43 answered 0"), std::string::npos);
 }
 
 TEST(Qxsim, TheSameScenarioGivesTheSameTranscript) {

@@ -97,6 +97,9 @@ bool CWnd::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, 
 bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_DRAWITEM: {
+      // Another program's WM_DRAWITEM carries a pointer into its own memory:
+      // only our own controls' requests are drawn.
+      if (windows().InSendMessage()) return false;
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (item == nullptr) return false;
       if (CWnd* control = FindBoundControl(item->hwndItem)) {

@@ -137,6 +137,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) override;
   BOOL SubclassWindow(HWND hwnd, IWindowHandler* handler) override;
   LRESULT CallDefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+  BOOL InSendMessage() override;
   LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
   BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
   BOOL GetMessageW(MSG* msg) override;

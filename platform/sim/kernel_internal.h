@@ -66,6 +66,7 @@ struct Kernel::Program {
   std::deque<MSG> posted;
   std::deque<SentMessage*> sent;
   SentMessage* waiting = nullptr;
+  int servingSent = 0;  // depth of messages from other programs being handled
   bool started = false;
   bool sleeping = false;  // in Sleep: runs again once every other program waits
   bool killed = false;

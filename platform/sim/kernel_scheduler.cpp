@@ -124,7 +124,9 @@ void Kernel::ProgramThread(Program* program, std::u16string commandLine) {
 void Kernel::ServeSentMessage(Program& self) {
   SentMessage* message = self.sent.front();
   self.sent.pop_front();
+  ++self.servingSent;
   message->result = CallWindow(message->hwnd, message->message, message->wParam, message->lParam);
+  --self.servingSent;
   message->done = true;
   // A sent message returns to its sender before the receiver goes on.
   const auto sender = programs_.find(message->sender);

@@ -642,6 +642,12 @@ LRESULT Kernel::CallDefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
   return DefaultProc(hwnd, message, wParam, lParam);
 }
 
+BOOL Kernel::InSendMessage() {
+  QX_ENTER(InSendMessage, FALSE)
+  const Program* self = Current();
+  return self != nullptr && self->servingSent > 0;
+}
+
 LRESULT Kernel::CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   const Window* window = Find(hwnd);
   if (window == nullptr) return 0;

@@ -14,7 +14,7 @@ constexpr std::array<std::string_view, kCallCount> kCallNames = {
     "GetWindowTextW", "SetWindowTextW", "GetWindowRect", "GetClientRect", "ScreenToClient", "GetCursorPos",
     "GetWindowStyle", "SetWindowStyle", "ShowWindow", "SetWindowPos", "MoveWindow", "EnableWindow",
     "DestroyWindow", "SetFocus", "GetFocus", "InvalidateRect", "CommandBar_Show", "CreateDialogIndirectW",
-    "GetDlgItem", "GetDlgCtrlID", "GetNextDlgTabItem", "SubclassWindow", "CallDefaultProc", "SendMessageW",
+    "GetDlgItem", "GetDlgCtrlID", "GetNextDlgTabItem", "SubclassWindow", "CallDefaultProc", "InSendMessage", "SendMessageW",
     "PostMessageW", "GetMessageW", "IsDialogMessageW", "DispatchMessageW", "PostQuitMessage", "SetTimer",
     "KillTimer", "MessageBoxW", "LoadMenuW", "GetSubMenu", "RemoveMenu", "CheckMenuItem", "TrackPopupMenu",
     "DestroyMenu", "GetSysColor", "GetStockObject", "FillSolidRect", "Draw3dRect", "LoadIconImage",

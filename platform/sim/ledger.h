@@ -22,7 +22,7 @@ enum class Call : std::size_t {
   EnumWindows, IsWindow, IsWindowVisible, IsWindowEnabled, GetClassNameW, GetWindowTextW, SetWindowTextW,
   GetWindowRect, GetClientRect, ScreenToClient, GetCursorPos, GetWindowStyle, SetWindowStyle, ShowWindow,
   SetWindowPos, MoveWindow, EnableWindow, DestroyWindow, SetFocus, GetFocus, InvalidateRect, CommandBar_Show,
-  CreateDialogIndirectW, GetDlgItem, GetDlgCtrlID, GetNextDlgTabItem, SubclassWindow, CallDefaultProc,
+  CreateDialogIndirectW, GetDlgItem, GetDlgCtrlID, GetNextDlgTabItem, SubclassWindow, CallDefaultProc, InSendMessage,
   SendMessageW, PostMessageW, GetMessageW, IsDialogMessageW, DispatchMessageW, PostQuitMessage, SetTimer,
   KillTimer, MessageBoxW, LoadMenuW, GetSubMenu, RemoveMenu, CheckMenuItem, TrackPopupMenu, DestroyMenu,
   GetSysColor, GetStockObject, FillSolidRect, Draw3dRect, LoadIconImage, DestroyIcon, DrawIconEx,

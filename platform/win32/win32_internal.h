@@ -117,6 +117,7 @@ class Windows final : public IWindows {
   qx::HWND GetNextDlgTabItem(qx::HWND dialog, qx::HWND control, BOOL previous) override;
   BOOL SubclassWindow(qx::HWND hwnd, IWindowHandler* handler) override;
   qx::LRESULT CallDefaultProc(qx::HWND hwnd, qx::UINT message, qx::WPARAM wParam, qx::LPARAM lParam) override;
+  qx::BOOL InSendMessage() override;
   qx::LRESULT SendMessageW(qx::HWND hwnd, qx::UINT message, qx::WPARAM wParam, qx::LPARAM lParam) override;
   BOOL PostMessageW(qx::HWND hwnd, qx::UINT message, qx::WPARAM wParam, qx::LPARAM lParam) override;
   BOOL GetMessageW(qx::MSG* msg) override;

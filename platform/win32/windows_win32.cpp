@@ -346,6 +346,12 @@ BOOL Windows::SubclassWindow(qx::HWND hwnd, IWindowHandler* handler) {
   return ::SetPropW(window, kHandlerProp, handler);
 }
 
+qx::BOOL Windows::InSendMessage() {
+  // Another thread's send: on desktop Windows that is also another
+  // program's, as on the handheld.
+  return (::InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
+}
+
 qx::LRESULT Windows::CallDefaultProc(qx::HWND hwnd, qx::UINT message, qx::WPARAM wParam, qx::LPARAM lParam) {
   const ::HWND window = W(hwnd);
   if (const auto oldProc = reinterpret_cast<::WNDPROC>(::GetPropW(window, kOldProcProp))) {

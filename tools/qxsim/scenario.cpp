@@ -773,6 +773,16 @@ struct VerbTable {
                          if (!n) r.Fail(line, "\"" + words[i] + "\" is not a number");
                          values[i] = *n;
                        }
+                       // Messages whose parameters point at text or records would need
+                       // memory of the sender's; a scenario has only numbers to give.
+                       constexpr UINT kPointerMessages[] = {WM_CREATE, WM_SETTEXT, WM_GETTEXT, 0x0024, 0x002C, 0x002D,
+                                                            0x0039, 0x0046, 0x0047, 0x004A, 0x004E, 0x007C, 0x007D,
+                                                            0x0081, 0x0083};
+                       if (std::find(std::begin(kPointerMessages), std::end(kPointerMessages),
+                                     static_cast<UINT>(values[0])) != std::end(kPointerMessages)) {
+                         r.Fail(line, "message " + std::to_string(values[0]) +
+                                          " carries a pointer; a scenario can send only messages of numbers");
+                       }
                        const HWND client = r.ClientWindow(index);
                        if (client == nullptr) r.Fail(line, "the tray client is not running");
                        const LRESULT result = r.device_.kernel().SendFromShell(
