@@ -5,6 +5,7 @@
 // once <windows.h> is in, those names are Win32's macros.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,6 +55,27 @@ inline qx::HDC Q(::HDC h) { return reinterpret_cast<qx::HDC>(h); }
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 // A terminated copy for the Win32 calls that take C strings.
 inline std::wstring Wz(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+// A terminated copy of a short name on the stack: the poll looks windows up
+// by class and title five times a second and must not allocate to do it.
+// Names that do not fit (no window class or title the programs use is that
+// long) go to the heap.
+class ShortWz {
+ public:
+  explicit ShortWz(std::u16string_view text) {
+    if (text.size() < inline_.size()) {
+      std::copy(text.begin(), text.end(), inline_.begin());
+      inline_[text.size()] = L'\0';
+    } else {
+      long_ = Wz(text);
+    }
+  }
+  [[nodiscard]] const wchar_t* c_str() const { return long_.empty() ? inline_.data() : long_.c_str(); }
+
+ private:
+  std::array<wchar_t, 128> inline_{};
+  std::wstring long_;
+};
 inline const wchar_t* Wp(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 inline wchar_t* Wp(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 

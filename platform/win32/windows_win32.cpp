@@ -201,7 +201,7 @@ Windows::~Windows() {
 // ---- Finding ------------------------------------------------------------------------
 
 qx::HWND Windows::FindWindowW(std::u16string_view className, std::u16string_view title) {
-  return Q(::FindWindowW(Wz(className).c_str(), Wz(title).c_str()));
+  return Q(::FindWindowW(ShortWz(className).c_str(), ShortWz(title).c_str()));
 }
 
 qx::HWND Windows::WindowFromPoint(qx::POINT point) { return Q(::WindowFromPoint({point.x, point.y})); }
