@@ -20,7 +20,7 @@ install -m 755 "$bin/tests/standin.exe" "$c/Program Files/Windows Media Player 8
 # The handheld's process-list library, as the programs look for it.
 install -m 644 "$bin/system/toolhelp.dll" "$sys/toolhelp.dll"
 mkdir -p "$c/qx/2002" "$c/qx/2003" "$c/Temp"
-install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxinstall.exe" "$c/qx/"
+install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxinstall.exe" "$bin/tests/backendcheck.exe" "$c/qx/"
 install -m 755 "$bin/2002/Quorvix.exe" "$bin/2002/stv.exe" "$c/qx/2002/"
 install -m 755 "$bin/2003/Quorvix2003.exe" "$bin/2003/stv.exe" "$bin/2003/Pranset.dll" "$c/qx/2003/"
 cat > "$WINEPREFIX/qx-settings.reg" <<'REG'
