@@ -266,7 +266,6 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
 
   // windows
   Window* Find(HWND hwnd) const;
-  Window* FindTopLevelOf(Window* window) const;
   HWND NewHandle();
   Window& CreateWindowObject(DWORD processId, std::u16string_view className, std::u16string_view title,
                              RECT rect, HWND parent);

@@ -37,8 +37,6 @@ std::optional<Call> CallFromName(std::string_view name) {
   return static_cast<Call>(it - kCallNames.begin());
 }
 
-bool IsRegistryCall(Call call) { return call <= Call::RegCloseKey; }
-
 std::optional<LONG> CallLedger::Enter(Call call) {
   ++counts_[static_cast<std::size_t>(call)];
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {

@@ -44,8 +44,6 @@ inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::kCount)
 
 std::string_view CallName(Call call);
 std::optional<Call> CallFromName(std::string_view name);
-// True for the calls of IRegistry.
-bool IsRegistryCall(Call call);
 
 // A planned failure: the nth call of a kind from now on (1 = the next one),
 // repeated `times` times (0 = every call from then on), answered with `error`
