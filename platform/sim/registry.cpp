@@ -285,16 +285,27 @@ std::u16string SimRegistry::PathOf(const Node* node) {
   return path;
 }
 
+// The existing key subKey below the key behind a handle; null with the
+// error a Win32 call would give otherwise.
+SimRegistry::Node* SimRegistry::FindExisting(HKEY key, std::u16string_view subKey, LONG* error) const {
+  Node* base = Resolve(key, error);
+  if (base == nullptr) return nullptr;
+  const auto parts = SplitKeyPath(subKey);
+  if (!parts) {
+    *error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  Node* node = Walk(base, *parts);
+  if (node == nullptr) *error = ERROR_FILE_NOT_FOUND;
+  return node;
+}
+
 LONG SimRegistry::RegOpenKeyExW(HKEY key, std::u16string_view subKey, REGSAM /*access*/, HKEY* result) {
   if (const auto fault = ledger_.Enter(Call::RegOpenKeyExW)) return *fault;
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   LONG error = ERROR_SUCCESS;
-  Node* base = Resolve(key, &error);
-  if (base == nullptr) return error;
-  const auto parts = SplitKeyPath(subKey);
-  if (!parts) return ERROR_INVALID_PARAMETER;
-  Node* node = Walk(base, *parts);
-  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  Node* node = FindExisting(key, subKey, &error);
+  if (node == nullptr) return error;
   *result = AddHandle(node->shared_from_this());
   return ERROR_SUCCESS;
 }
@@ -376,12 +387,8 @@ LONG SimRegistry::RegEnumKeyExW(HKEY key, DWORD index, std::span<char16_t> name,
 LONG SimRegistry::RegDeleteKeyW(HKEY key, std::u16string_view subKey) {
   if (const auto fault = ledger_.Enter(Call::RegDeleteKeyW)) return *fault;
   LONG error = ERROR_SUCCESS;
-  Node* base = Resolve(key, &error);
-  if (base == nullptr) return error;
-  const auto parts = SplitKeyPath(subKey);
-  if (!parts) return ERROR_INVALID_PARAMETER;
-  Node* node = Walk(base, *parts);
-  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  Node* node = FindExisting(key, subKey, &error);
+  if (node == nullptr) return error;
   if (node->parent == nullptr) return ERROR_ACCESS_DENIED;
   Detach(node);
   return ERROR_SUCCESS;

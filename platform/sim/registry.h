@@ -137,6 +137,7 @@ class SimRegistry : public IRegistry {
   // The key a handle stands for (roots included); nullptr with *error set
   // for an unknown handle or a deleted key.
   Node* Resolve(HKEY key, LONG* error) const;
+  Node* FindExisting(HKEY key, std::u16string_view subKey, LONG* error) const;
   static void StoreValue(Node& node, std::u16string_view name, DWORD type, std::span<const BYTE> data);
   Node* RootNode(HKEY root) const;
   static Node* Walk(Node* from, const std::vector<std::u16string_view>& parts);
