@@ -1,6 +1,6 @@
 // qxsim: runs a scenario on a fresh simulated handheld and prints what each
-// step caused. The language is described in the README; every verb is in
-// the table of scenario.cpp with its usage line.
+// step caused. The language is described in the README; the verbs are in
+// verbs_*.cpp, grouped by what they act on, each with its usage line.
 #pragma once
 
 #include <filesystem>

@@ -1,0 +1,193 @@
+// The runner: reads a scenario line by line, finds each line's verb, and
+// hands the step to the transcript writer; also the names a scenario uses
+// for windows, keys and the tray client.
+#include "tools/qxsim/verbs.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "client/quorvix.h"
+#include "client/resources.h"
+
+namespace qx::qxsim {
+
+void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const LauncherEdition& edition) {
+  kernel.InstallProgram(path, {[&edition](Platform& platform, std::u16string_view commandLine) {
+                                 return RunStrevel(platform, edition, commandLine);
+                               },
+                               {}});
+}
+
+std::u16string StringValue(sim::SimRegistry& registry, HKEY root, std::u16string_view path,
+                           std::u16string_view name) {
+  const auto value = registry.GetValue(root, path, name);
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return {};
+  return sim::StringText(value->data);
+}
+
+namespace {
+
+void InstallPrograms(sim::Kernel& kernel) {
+  const std::vector<int> icons(ClientIconIds().begin(), ClientIconIds().end());
+  kernel.InstallProgram(kClient2002Path, {[](Platform& platform, std::u16string_view) {
+                                            return RunQuorvix(platform, kClient2002Build);
+                                          },
+                                          icons});
+  InstallLauncher(kernel, kLauncherPath, kStrevel2002);
+  kernel.InstallProgram(kClient2003Path, {[](Platform& platform, std::u16string_view) {
+                                            return RunQuorvix(platform, kClient2003Build);
+                                          },
+                                          icons});
+}
+
+}  // namespace
+
+Runner::Runner(std::ostream& out) : out_(out) { InstallPrograms(device_.kernel()); }
+
+int Runner::RunFile(const std::filesystem::path& path) {
+  bool ok = false;
+  const std::string text = ReadFile(path, &ok);
+  if (!ok) {
+    out_ << path.string() << ": cannot read the scenario\n";
+    return 1;
+  }
+  return RunText(text, path);
+}
+
+int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
+  out_ << "Scenario " << name.string() << "\n";
+  std::size_t number = 0;
+  std::size_t start = 0;
+  try {
+    while (start <= text.size()) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      ++number;
+      Line line;
+      line.file = name;
+      line.number = number;
+      line.text = std::string(text.substr(start, end - start));
+      if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+      start = end + 1;
+      std::string error;
+      line.words = SplitWords(line.text, &line.quoted, &error);
+      if (!error.empty()) Fail(line, error);
+      if (!line.words.empty()) RunLine(line);
+      if (end == text.size()) break;
+    }
+  } catch (const ScenarioError& error) {
+    out_ << error.what() << "\n";
+    return 1;
+  }
+  std::vector<std::string> running;
+  for (const auto& process : device_.kernel().Processes()) {
+    if (process.program) running.push_back(sim::Utf8(process.image));
+  }
+  out_ << "End of scenario at t=" << Seconds(device_.kernel().Now());
+  if (!running.empty()) {
+    out_ << "; still running:";
+    for (const auto& image : running) out_ << " \"" << image << "\"";
+  }
+  out_ << "\n";
+  return failed_ ? 1 : 0;
+}
+
+void Runner::Fail(const Line& line, const std::string& message) const {
+  throw ScenarioError(line.file.string() + ":" + std::to_string(line.number) + ": " + message);
+}
+
+std::filesystem::path Runner::Resolve(const Line& line, const std::string& path) const {
+  const std::filesystem::path given(path);
+  if (given.is_absolute()) return given;
+  return line.file.parent_path() / given;
+}
+
+void Runner::RunLine(const Line& line) {
+  const std::string first = Lower(line.words[0]);
+  const std::string two = line.words.size() > 1 ? first + " " + Lower(line.words[1]) : std::string();
+  const Verb* verb = nullptr;
+  for (const Verb& candidate : Verbs()) {
+    if (candidate.name == two || candidate.name == first) {
+      verb = &candidate;
+      if (candidate.name == two) break;
+    }
+  }
+  if (verb == nullptr) {
+    std::string known;
+    for (const Verb& candidate : Verbs()) {
+      if (known.find(candidate.name.substr(0, candidate.name.find(' '))) == std::string::npos) {
+        known += (known.empty() ? "" : ", ") + candidate.name.substr(0, candidate.name.find(' '));
+      }
+    }
+    Fail(line, "unknown verb \"" + line.words[0] + "\"; known verbs: " + known);
+  }
+  if (verb->name == "note") {
+    // Notes are the story told to the reader: printed as they stand.
+    const std::size_t text = line.text.find_first_not_of(" \t", line.text.find_first_not_of(" \t") + 4);
+    if (!inNote_) out_ << "\n";
+    out_ << "== " << (text == std::string::npos ? std::string() : line.text.substr(text)) << "\n";
+    inNote_ = true;
+    return;
+  }
+  inNote_ = false;
+  out_ << "\n[" << line.file.filename().string() << ":" << line.number << " t=" << Seconds(device_.kernel().Now())
+       << "] " << line.text.substr(line.text.find_first_not_of(" \t")) << "\n";
+  const sim::RegistryImage before = device_.registry().Image();
+  device_.kernel().TakeEffects();
+  verb->run(*this, line);
+  Report(before);
+}
+
+HWND Runner::ClientWindow(std::size_t index) {
+  std::size_t seen = 0;
+  for (const auto& window : device_.kernel().TopLevelWindows()) {
+    const std::u16string image = device_.kernel().ProcessImage(window.processId);
+    if (window.className == kDialogClass && (image == kClient2002Path || image == kClient2003Path) &&
+        (window.title == u"  " || window.title == u"Internet Explorer")) {
+      if (seen++ == index) return window.hwnd;
+    }
+  }
+  return nullptr;
+}
+
+HWND Runner::WindowNamed(const Line& line, const std::string& name) {
+  sim::Kernel& kernel = device_.kernel();
+  const std::string lower = Lower(name);
+  HWND hwnd = nullptr;
+  if (lower == "browser") {
+    hwnd = kernel.FindWindowW(u"IExplore", u"Internet Explorer");
+  } else if (lower == "client") {
+    hwnd = ClientWindow();
+  } else if (lower == "player") {
+    hwnd = kernel.FindWindowW(u"WMP", u"Windows Media");
+  } else if (lower == "tasks") {
+    hwnd = kernel.FindWindowW(u"WisMenuDlg", u"Tasks");
+  } else if (lower == "desktop") {
+    hwnd = kernel.GetDesktopWindow();
+  } else {
+    for (const auto& window : kernel.TopLevelWindows()) {
+      if (sim::Utf8(window.title) == name) {
+        hwnd = window.hwnd;
+        break;
+      }
+    }
+  }
+  if (hwnd == nullptr) Fail(line, "there is no window \"" + name + "\"");
+  return hwnd;
+}
+
+HKEY Runner::RootOf(const Line& line, const std::string& keyPath, std::u16string* rest) const {
+  const std::u16string path = sim::Utf16(keyPath);
+  const auto slash = path.find(u'\\');
+  const auto root = sim::RootFromName(path.substr(0, slash));
+  if (!root) Fail(line, "\"" + keyPath + "\" does not start with HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE");
+  *rest = slash == std::u16string::npos ? std::u16string() : path.substr(slash + 1);
+  return *root;
+}
+
+const std::vector<Runner::Verb>& Runner::Verbs() {
+  static const std::vector<Verb> verbs = VerbTable::Make();
+  return verbs;
+}
+
+}  // namespace qx::qxsim
+

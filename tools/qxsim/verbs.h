@@ -1,0 +1,62 @@
+// The scenario runner's inside, shared by its files: the helpers every verb
+// uses, and the verb table, whose groups live in verbs_*.cpp by what they
+// act on (registry, programs, screen, device, expectations). Not for use
+// outside tools/qxsim.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "tools/qxsim/scenario.h"
+
+namespace qx::qxsim {
+
+inline constexpr DWORD kTickMs = 200;
+inline constexpr std::u16string_view kInstallerPath = u"\\Windows\\installer.exe";
+inline constexpr std::u16string_view kLauncherPath = u"\\Program Files\\Quorvix\\stv.exe";
+
+// Words and numbers as a scenario writes them.
+std::string Lower(std::string text);
+// A decimal or 0x-prefixed hexadecimal number, with an optional minus sign.
+std::optional<long long> Number(std::string_view text);
+// Virtual time as the transcript shows it: "12.400s".
+std::string Seconds(DWORD ms);
+// A host file's bytes; *ok is false when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path, bool* ok);
+
+// Puts a launcher edition on the device at `path`.
+void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const LauncherEdition& edition);
+// A string value's text up to its terminator; empty when it is missing or
+// not a string.
+std::u16string StringValue(sim::SimRegistry& registry, HKEY root, std::u16string_view path, std::u16string_view name);
+
+// The verbs, and the helpers they share. A friend of Runner: verbs act on
+// the runner's device and write to its transcript.
+struct VerbTable {
+  static std::vector<Runner::Verb> Make();
+
+  static void AddRegistryVerbs(std::vector<Runner::Verb>& verbs);
+  static void AddProgramVerbs(std::vector<Runner::Verb>& verbs);
+  static void AddScreenVerbs(std::vector<Runner::Verb>& verbs);
+  static void AddDeviceVerbs(std::vector<Runner::Verb>& verbs);
+  static void AddExpectVerbs(std::vector<Runner::Verb>& verbs);
+
+  // Stops the scenario with the usage unless the line has min..max words.
+  static void Need(Runner& r, const Line& line, std::size_t min, std::size_t max, const std::string& usage);
+  // "N ticks", "Nms" or "Ns" in milliseconds.
+  static DWORD Duration(Runner& r, const Line& line, const std::vector<std::string>& words);
+  static int ButtonNamed(Runner& r, const Line& line, const std::string& name);
+  static void ShellOpen(Runner& r, const Line& line, const std::u16string& target);
+  static void RunInstaller(Runner& r, std::function<void(Platform&)> hooks);
+  static HWND FrontDialog(Runner& r, const Line& line);
+  static HWND ControlNamed(Runner& r, const Line& line, const std::string& name);
+  // One control as the `dialog` verb lists it: id, kind, text, state.
+  static std::string DescribeControl(const sim::WindowInfo& control);
+  static void Expect(Runner& r, const Line& line);
+};
+
+}  // namespace qx::qxsim

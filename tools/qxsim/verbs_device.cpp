@@ -1,0 +1,149 @@
+// Verbs that act on the device around the programs: notes, time, dial-up
+// connections, files, and the platform calls (faults and counts).
+#include "tools/qxsim/verbs.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace qx::qxsim {
+
+DWORD VerbTable::Duration(Runner& r, const Line& line, const std::vector<std::string>& words) {
+  // "advance 3 ticks", "advance 600ms", "advance 2s", "advance 1 tick"
+  const std::string usage = "advance N ticks | Nms | Ns";
+  if (words.size() == 3) {
+    const auto n = Number(words[1]);
+    const std::string unit = Lower(words[2]);
+    if (!n || *n < 0 || (unit != "tick" && unit != "ticks")) r.Fail(line, "usage: " + usage);
+    return static_cast<DWORD>(*n) * kTickMs;
+  }
+  if (words.size() != 2) r.Fail(line, "usage: " + usage);
+  std::string text = Lower(words[1]);
+  DWORD scale = 1;
+  if (text.size() > 2 && text.ends_with("ms")) {
+    text.resize(text.size() - 2);
+  } else if (text.size() > 1 && text.ends_with("s")) {
+    text.resize(text.size() - 1);
+    scale = 1000;
+  } else {
+    r.Fail(line, "usage: " + usage);
+  }
+  const auto n = Number(text);
+  if (!n || *n < 0 || *n > 86400000) r.Fail(line, "usage: " + usage);
+  return static_cast<DWORD>(*n) * scale;
+}
+
+void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
+  verbs.push_back({"note", "note TEXT...", [](Runner&, const Line&) {}});
+
+  verbs.push_back({"advance", "advance N ticks | Nms | Ns", [](Runner& r, const Line& line) {
+                     r.device_.kernel().AdvanceTime(Duration(r, line, line.words));
+                   }});
+
+  verbs.push_back({"dial", "dial ENTRY-NAME", [](Runner& r, const Line& line) {
+                     Need(r, line, 2, 2, "dial ENTRY-NAME");
+                     r.device_.kernel().Dial(sim::Utf16(line.words[1]));
+                     r.device_.kernel().Note("dial-up connection open: \"" + sim::Utf8(sim::Utf16(line.words[1]).substr(0, RAS_MaxEntryName)) + "\"");
+                   }});
+
+  verbs.push_back({"connections", "connections", [](Runner& r, const Line& line) {
+                     Need(r, line, 1, 1, "connections");
+                     for (const auto& name : r.device_.kernel().Connections()) {
+                       r.out_ << "    \"" << sim::Utf8(name) << "\"\n";
+                     }
+                   }});
+
+  verbs.push_back({"file put", "file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE",
+                   [](Runner& r, const Line& line) {
+                     std::string bytes;
+                     if (line.words.size() == 5 && Lower(line.words[3]) == "from") {
+                       bool ok = false;
+                       const auto path = r.Resolve(line, line.words[4]);
+                       bytes = ReadFile(path, &ok);
+                       if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
+                     } else if (line.words.size() == 4) {
+                       // The text as typed; \r and \n stand for CR and LF.
+                       for (std::size_t i = 0; i < line.words[3].size(); ++i) {
+                         const char c = line.words[3][i];
+                         if (c == '\\' && i + 1 < line.words[3].size() &&
+                             (line.words[3][i + 1] == 'r' || line.words[3][i + 1] == 'n')) {
+                           bytes += line.words[3][++i] == 'r' ? '\r' : '\n';
+                         } else {
+                           bytes += c;
+                         }
+                       }
+                     } else {
+                       r.Fail(line, "usage: file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE");
+                     }
+                     r.device_.kernel().PutFile(sim::Utf16(line.words[2]),
+                                                std::vector<BYTE>(bytes.begin(), bytes.end()));
+                     r.device_.kernel().Note("file \"" + line.words[2] + "\" holds " + std::to_string(bytes.size()) + " bytes");
+                   }});
+
+  verbs.push_back({"file show", "file show DEVICE-PATH", [](Runner& r, const Line& line) {
+                     Need(r, line, 3, 3, "file show DEVICE-PATH");
+                     const auto bytes = r.device_.kernel().GetFile(sim::Utf16(line.words[2]));
+                     if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
+                     r.out_ << "    \"" << line.words[2] << "\", " << bytes->size() << " bytes:\n";
+                     std::string row;
+                     for (BYTE b : *bytes) {
+                       if (b == '\n') {
+                         r.out_ << "    | " << row << "\\n\n";
+                         row.clear();
+                       } else if (b == '\r') {
+                         row += "\\r";
+                       } else if (b < 0x20 || b >= 0x7F) {
+                         char hex[8];
+                         std::snprintf(hex, sizeof hex, "\\x%02x", b);
+                         row += hex;
+                       } else {
+                         row += static_cast<char>(b);
+                       }
+                     }
+                     if (!row.empty()) r.out_ << "    | " << row << "\n";
+                   }});
+
+  verbs.push_back({"file get", "file get DEVICE-PATH to HOST-FILE", [](Runner& r, const Line& line) {
+                     if (line.words.size() != 5 || Lower(line.words[3]) != "to") {
+                       r.Fail(line, "usage: file get DEVICE-PATH to HOST-FILE");
+                     }
+                     const auto bytes = r.device_.kernel().GetFile(sim::Utf16(line.words[2]));
+                     if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
+                     const auto path = r.Resolve(line, line.words[4]);
+                     std::ofstream output(path, std::ios::binary);
+                     output.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+                     if (!output) r.Fail(line, "cannot write \"" + path.string() + "\"");
+                     r.out_ << "    " << bytes->size() << " bytes written to " << path.string() << "\n";
+                   }});
+
+  verbs.push_back({"fail", "fail CALL [NTH [TIMES [ERROR]]]", [](Runner& r, const Line& line) {
+                     Need(r, line, 2, 5, "fail CALL [NTH [TIMES [ERROR]]]");
+                     const auto call = sim::CallFromName(line.words[1]);
+                     if (!call) r.Fail(line, "there is no service call \"" + line.words[1] + "\"");
+                     sim::Fault fault{*call};
+                     long long values[3] = {1, 1, ERROR_ACCESS_DENIED};
+                     for (std::size_t i = 2; i < line.words.size(); ++i) {
+                       const auto n = Number(line.words[i]);
+                       if (!n || *n < 0 || *n > 0x7FFFFFFF) r.Fail(line, "usage: fail CALL [NTH [TIMES [ERROR]]]");
+                       values[i - 2] = *n;
+                     }
+                     fault.nth = static_cast<std::size_t>(values[0]);
+                     fault.times = static_cast<std::size_t>(values[1]);
+                     fault.error = static_cast<LONG>(values[2]);
+                     r.device_.ledger().Plan(fault);
+                     r.device_.kernel().Note(line.words[1] + " call " + std::to_string(values[0]) + " from now on fails" +
+                                             (values[1] == 0 ? " every time after" : values[1] == 1 ? "" : " " + std::to_string(values[1]) + " times") +
+                                             " with error " + std::to_string(values[2]));
+                   }});
+
+  verbs.push_back({"calls", "calls", [](Runner& r, const Line& line) {
+                     Need(r, line, 1, 1, "calls");
+                     for (std::size_t i = 0; i < sim::kCallCount; ++i) {
+                       const auto call = static_cast<sim::Call>(i);
+                       if (const std::size_t n = r.device_.ledger().Count(call)) {
+                         r.out_ << "    " << sim::CallName(call) << " " << n << "\n";
+                       }
+                     }
+                   }});
+}
+
+}  // namespace qx::qxsim

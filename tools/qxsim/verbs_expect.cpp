@@ -1,0 +1,80 @@
+// The expect verb: checks of registry values, keys, processes and windows.
+#include "tools/qxsim/verbs.h"
+
+#include <iostream>
+
+namespace qx::qxsim {
+
+void VerbTable::Expect(Runner& r, const Line& line) {
+  std::vector<std::string> words(line.words.begin() + 1, line.words.end());
+  const bool negated = !words.empty() && Lower(words[0]) == "no";
+  if (negated) words.erase(words.begin());
+  const std::string usage =
+      "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
+      "[no] window WINDOW";
+  if (words.empty()) r.Fail(line, usage);
+  const std::string what = Lower(words[0]);
+  bool holds = false;
+  std::string actual;
+  if (what == "value" && (words.size() == 3 || words.size() == 4)) {
+    std::u16string path;
+    const HKEY root = r.RootOf(line, words[1], &path);
+    const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
+    if (value) actual = sim::RegValueDataText(value->type, value->data);
+    std::string expected = words.size() == 4 ? words[3] : std::string();
+    if (words.size() == 4 && line.quoted[line.quoted.size() - 1]) {
+      // A quoted word is a string: compare as the string value it names.
+      expected = sim::RegValueDataText(REG_SZ, sim::StringBytes(sim::Utf16(expected)));
+    }
+    holds = value.has_value() && (words.size() == 3 || actual == expected);
+    if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
+  } else if (what == "text" && words.size() == 4 && !negated) {
+    // The text of a string value up to its terminator, whatever zero bytes
+    // pad the value after it.
+    std::u16string path;
+    const HKEY root = r.RootOf(line, words[1], &path);
+    const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
+    if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
+      const std::u16string text = sim::StringText(value->data);
+      actual = "\"" + sim::Utf8(text) + "\"";
+      holds = sim::Utf8(text) == words[3];
+    } else if (value) {
+      actual = sim::RegValueDataText(value->type, value->data);
+    }
+  } else if (what == "key" && words.size() == 2) {
+    std::u16string path;
+    const HKEY root = r.RootOf(line, words[1], &path);
+    holds = r.device_.registry().KeyExists(root, path);
+  } else if (what == "process" && words.size() == 2) {
+    for (const auto& process : r.device_.kernel().Processes()) {
+      holds = holds || sim::Utf8(process.image) == words[1];
+    }
+  } else if (what == "window" && words.size() == 2) {
+    try {
+      Line probe = line;
+      r.WindowNamed(probe, words[1]);
+      holds = true;
+    } catch (const ScenarioError&) {
+      holds = false;
+    }
+  } else {
+    r.Fail(line, usage);
+  }
+  if (holds == negated) {
+    r.failed_ = true;
+    std::string message = line.file.string() + ":" + std::to_string(line.number) + ": expectation failed: " +
+                          line.text.substr(line.text.find_first_not_of(" \t"));
+    if (!actual.empty()) message += " (found " + actual + ")";
+    r.out_ << "    " << message << "\n";
+    std::cerr << message << "\n";
+  } else {
+    r.out_ << "    ok\n";
+  }
+}
+
+void VerbTable::AddExpectVerbs(std::vector<Runner::Verb>& verbs) {
+  verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",
+                   [](Runner& r, const Line& line) { Expect(r, line); }});
+}
+
+}  // namespace qx::qxsim
