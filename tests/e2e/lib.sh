@@ -48,6 +48,17 @@ expect_value() {
   say "ok: $2 = $3"
 }
 
+# A key's values as `reg query` lists them: "NAME TYPE DATA" a line. (Wine
+# keeps a key's values sorted by name, so the order they were written in
+# does not show.)
+reg_listing() {
+  win reg query "$1" | awk 'index($0, "    ") == 1 {
+    n = split(substr($0, 5), f, "    "); line = f[1] " " f[2]
+    data = f[3]; for (i = 4; i <= n; i++) data = data "    " f[i]
+    if (data != "") line = line " " data
+    print line }'
+}
+
 expect_key() { win reg query "$1" >/dev/null || fail "no key $1"; say "ok: key $1"; }
 expect_no_key() { if win reg query "$1" >/dev/null; then fail "key $1 is still there"; fi; say "ok: no key $1"; }
 
@@ -64,9 +75,9 @@ eventually() {
 value_is() { [ "$(value_of "$1" "$2")" = "$3" ]; }
 
 # The log of program starts that the stand-ins keep.
-starts() { tr -d '\r' < "$WINEPREFIX/drive_c/windows/qx-starts.log" 2>/dev/null || true; }
+starts() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/windows/qx-starts.log" || true; }
 expect_started() { starts | grep -qF -- "$1" || fail "never started: $1 (starts: $(starts | tr '\n' '|'))"; say "ok: started $1"; }
-soft_resets() { tr -d '\r' < "$WINEPREFIX/drive_c/windows/qx-soft-reset.log" 2>/dev/null | grep -c 'soft reset' || true; }
+soft_resets() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/windows/qx-soft-reset.log" | grep -c 'soft reset' || true; }
 
 # Runs the same story on the simulated device once (its scenario next to
 # the case), then compares its Nth "export" with Wine's export of that key.
@@ -94,6 +105,9 @@ PROFILE_2003='HKEY_CURRENT_USER\Software\Brennic Inc\Quorvix2003\Quorvix'
 UA_2002='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Internet Settings\User Agent'
 UA_2003='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Internet Settings\5.0\User Agent'
 TRAY_CLASS='Dialog'
+# The open commands as expect_stored quotes them.
+LAUNCHER_COMMAND='\"\\Program Files\\Quorvix\\stv.exe\" \"%1\"'
+PLAYER_2002_COMMAND='\"\\Program Files\\Windows Media Player 8\\player.exe\" \"%1\"'
 BROWSER_TITLE='Internet Explorer'
 
 # Puts an edition's programs where its package installs them:
@@ -105,5 +119,94 @@ install_client() {
 }
 
 # For "eventually": checks made afresh on every try.
-no_process() { ! pgrep -f "$1" >/dev/null; }
 started_times() { [ "$(starts | grep -c "^$1")" -ge "$2" ]; }
+
+# The processes of this case's own prefix ("PID IMAGE"), as its process
+# list shows them: a program of the same name elsewhere on the machine
+# (another case, another run) is not among them.
+processes() { win "$QX_DRIVE" processes || fail "no process list"; }
+process_ids() { processes | awk -v image="$1" '{ pid = $1; sub(/^[0-9]+ /, "") } $0 == image { print pid }'; }
+no_process() { [ -z "$(process_ids "$1")" ]; }
+has_process() { [ -n "$(process_ids "$1")" ]; }
+
+# The device as it comes up, before the story: the Connection Manager
+# runs. Its process id goes to $DEVICE_CONNMGR; the log of program starts
+# begins empty after it.
+boot_device() {
+  start 'C:\windows\system32\connmgr.exe'
+  eventually has_process connmgr.exe
+  DEVICE_CONNMGR=$(process_ids connmgr.exe)
+  rm -f "$WINEPREFIX/drive_c/windows/qx-starts.log"
+}
+
+# "Terminate every connmgr.exe and start it again": the one running at boot
+# is gone, and exactly one was started.
+expect_connmgr_restarted() {
+  eventually started_times connmgr.exe 1
+  local running
+  running=$(process_ids connmgr.exe)
+  case " $(echo $running) " in *" $DEVICE_CONNMGR "*) fail "the device's connmgr.exe ($DEVICE_CONNMGR) still runs" ;; esac
+  [ "$(starts | grep -c '^connmgr.exe')" = 1 ] || fail "connmgr.exe started $(starts | grep -c '^connmgr.exe') times"
+  say "ok: connmgr.exe $DEVICE_CONNMGR terminated, one started (now $(echo $running))"
+}
+expect_connmgr_untouched() {
+  [ "$(process_ids connmgr.exe)" = "$DEVICE_CONNMGR" ] || fail "the device's connmgr.exe did not stay alone: $(process_ids connmgr.exe)"
+  if starts | grep -q '^connmgr.exe'; then fail "connmgr.exe was started"; fi
+  say "ok: the Connection Manager was left alone"
+}
+
+# Dial-up connections the stand-in library reports (one entry name a line;
+# "!NAME" fails to hang up), and the hang-ups it recorded, in order.
+dial_up() { printf '%s\r\n' "$@" > "$WINEPREFIX/drive_c/windows/qx-dialup.txt"; }
+hang_ups() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/windows/qx-hangups.log" || true; }
+expect_hang_ups() {
+  local expected got
+  expected=$(printf '%s\n' "$@")
+  got=$(hang_ups)
+  [ "$got" = "$expected" ] || fail "hang-ups: expected [$(echo "$expected" | tr '\n' '|')], got [$(echo "$got" | tr '\n' '|')]"
+  say "ok: hang-ups: $(echo "$got" | tr '\n' '|')"
+}
+
+# Checks that a key holds exactly the values on stdin ("NAME TYPE DATA" as
+# reg_listing shows them, in any order).
+expect_values() {
+  local key=$1 expected got
+  expected=$(LC_ALL=C sort)
+  got=$(reg_listing "$key" | LC_ALL=C sort)
+  if [ "$got" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$got") | sed 's/^/    /'
+    fail "the values of $key differ (< expected, > found)"
+  fi
+  say "ok: the values of $key"
+}
+
+# Compares a step's output with the lines the case expects, literally.
+expect_lines() {
+  local what=$1 got=$2 expected
+  expected=$(cat)
+  if [ "$got" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$got") | sed 's/^/    /'
+    fail "$what differs (< expected, > shown)"
+  fi
+  say "ok: $what"
+}
+
+# The seven streaming open commands holding COMMAND, for expect_stored.
+open_commands() {
+  local type
+  for type in MMS MMST MMSU ASXFile ASFFile WAXFile WVXFile; do
+    printf '[HKEY_CLASSES_ROOT\\%s\\Shell\\Open\\Command]\n@ REG_SZ 260 "%s"\n' "$type" "$1"
+  done
+}
+
+# Ends every program of the prefix so that Wine writes its registry files,
+# then checks the keys and values given on stdin (format: regfile.py) as
+# they are stored, byte for byte. The last step of a case.
+expect_stored() {
+  wineserver -k 15 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  cat > "$QX_CASE_DIR/expected-registry.txt"
+  python3 "$QX_E2E_SOURCE/regfile.py" "$WINEPREFIX" "$QX_CASE_DIR/expected-registry.txt" ||
+    fail "the stored registry differs"
+  say "ok: the registry as stored"
+}

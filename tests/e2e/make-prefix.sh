@@ -19,6 +19,9 @@ mkdir -p "$c/Program Files/Windows Media Player 8"
 install -m 755 "$bin/tests/standin.exe" "$c/Program Files/Windows Media Player 8/player.exe"
 # The handheld's process-list library, as the programs look for it.
 install -m 644 "$bin/system/toolhelp.dll" "$sys/toolhelp.dll"
+# The dial-up library that reports the connections a case sets up (Wine's
+# own never reports any), in place of Wine's.
+install -m 644 "$bin/tests/rasapi32.dll" "$sys/rasapi32.dll"
 mkdir -p "$c/qx/2002" "$c/qx/2003" "$c/Temp"
 install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxinstall.exe" "$bin/tests/backendcheck.exe" "$c/qx/"
 install -m 755 "$bin/2002/Quorvix.exe" "$bin/2002/stv.exe" "$c/qx/2002/"
@@ -36,6 +39,7 @@ Windows Registry Editor Version 5.00
 "wmplayer.exe"="native"
 "connmgr.exe"="native"
 "player.exe"="native"
+"rasapi32"="native"
 REG
 settings="Z:${WINEPREFIX//\//\\}\\qx-settings.reg"
 xvfb-run -a sh -c "wine regedit /S '$settings'; wineserver -w"

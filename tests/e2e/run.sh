@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 source tools/deps.sh
-qx_need_packages mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth fonts-nanum python3 procps
+qx_need_packages mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth fonts-nanum python3
 
 echo "== build: windows"
 bash tools/build-windows.sh
@@ -71,6 +71,7 @@ for case in "${cases[@]}"; do
                 # Programs start on drive C:, where handheld paths
                 # ("\Program Files\...") then lead.
                 cd "$WINEPREFIX/drive_c"
+                boot_device
                 status=0; ( set -e; source "$QX_CASE" ) || status=$?
                 wineserver -k 2>/dev/null || true; exit $status' > "$dir/log.txt" 2>&1; then
     echo "   pass  $name ($(( $(date +%s) - started )) s)"

@@ -15,7 +15,7 @@ expect_value 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command' '' '"\Program Files\Quor
 say "message 1124"
 result=$(drive send "$TRAY_CLASS" "$BROWSER_TITLE" 1124)
 [ "$result" = 0 ] || fail "1124 answered $result"
-eventually no_process 'Quorvix\\Quorvix.exe'
+eventually no_process Quorvix.exe
 say "ok: the client ended"
 eventually expect_started connmgr.exe
 eventually started_times 'iexplore.exe' 2

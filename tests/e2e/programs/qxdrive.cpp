@@ -10,15 +10,21 @@
 //   qxdrive tap-tray                      tap the tray button over the browser
 //   qxdrive menu N                        pick the Nth entry (0 first, separators
 //                                         not counted) of the open popup menu
-//   qxdrive box CAPTION                   print an open message box's text
+//   qxdrive box CAPTION                   print an open message box's text, then
+//                                         its buttons ("buttons: OK Cancel")
 //   qxdrive answer CAPTION BUTTON         press OK/Cancel/Yes/No of a message box
-//   qxdrive dialog CAPTION                print a dialog's controls
+//   qxdrive dialog CAPTION                print a dialog's controls in their order:
+//                                         class, id, kind, text, items, state
 //   qxdrive type CAPTION ID TEXT          replace a field's text
 //   qxdrive click CAPTION ID              press a button or check box
 //   qxdrive pick CAPTION ID ITEM          select a list entry by its text
 //   qxdrive send CLASS TITLE MSG [W [L]]  send a message (to a hidden window
 //                                         too), print the result
+//   qxdrive processes                     list this prefix's processes: "PID IMAGE"
+//   qxdrive menu-resource FILE ID         print a program's menu resource, entry
+//                                         by entry: "ID TEXT", "-" for a separator
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -94,16 +100,54 @@ HWND Control(HWND dialog, int id) {
   return control;
 }
 
-BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
+// What the user sees a control as, from its class and style.
+std::wstring KindOf(HWND hwnd, LONG style) {
+  const std::wstring className = ClassOf(hwnd);
+  if (_wcsicmp(className.c_str(), L"Button") == 0) {
+    switch (style & BS_TYPEMASK) {
+      case BS_AUTOCHECKBOX: return L"check";
+      case BS_GROUPBOX: return L"group";
+      case BS_DEFPUSHBUTTON: return L"default";
+      case BS_PUSHBUTTON: return L"push";
+      case BS_OWNERDRAW: return L"owner-drawn";
+      default: return L"button";
+    }
+  }
+  if (_wcsicmp(className.c_str(), L"Static") == 0) {
+    switch (style & SS_TYPEMASK) {
+      case SS_BITMAP: return L"bitmap";
+      case SS_ICON: return L"icon";
+      case SS_RIGHT: return L"right";
+      case SS_CENTER: return L"centre";
+      default: return L"left";
+    }
+  }
+  if (_wcsicmp(className.c_str(), L"Edit") == 0) return (style & ES_PASSWORD) ? L"password" : L"edit";
+  if (_wcsicmp(className.c_str(), L"ComboBox") == 0) return L"list";
+  return L"?";
+}
+
+BOOL CALLBACK PrintChild(HWND hwnd, LPARAM dialog) {
+  // Only the dialog's own controls (a drop-down list has children of its own).
+  if (GetParent(hwnd) != reinterpret_cast<HWND>(dialog)) return TRUE;
   const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-  std::wstring line = ClassOf(hwnd) + L" " + std::to_wstring(GetDlgCtrlID(hwnd) == 0xFFFF ? -1 : GetDlgCtrlID(hwnd));
+  std::wstring line = ClassOf(hwnd) + L" " + std::to_wstring(GetDlgCtrlID(hwnd) == 0xFFFF ? -1 : GetDlgCtrlID(hwnd)) +
+                      L" " + KindOf(hwnd, style);
   const std::wstring text = TextOf(hwnd);
-  if (!text.empty()) line += L" \"" + text + L"\"";
+  if (!text.empty() && _wcsicmp(ClassOf(hwnd).c_str(), L"ComboBox") != 0) line += L" \"" + text + L"\"";
   if (_wcsicmp(ClassOf(hwnd).c_str(), L"Button") == 0) {
     const LRESULT check = SendMessageW(hwnd, BM_GETCHECK, 0, 0);
     if ((style & BS_TYPEMASK) == BS_AUTOCHECKBOX) line += check == BST_CHECKED ? L" [x]" : L" [ ]";
   }
   if (_wcsicmp(ClassOf(hwnd).c_str(), L"ComboBox") == 0) {
+    const LRESULT count = SendMessageW(hwnd, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      wchar_t item[256] = {};
+      if (SendMessageW(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 256) {
+        SendMessageW(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+      }
+      line += L" \"" + std::wstring(item) + L"\"";
+    }
     const LRESULT selection = SendMessageW(hwnd, CB_GETCURSEL, 0, 0);
     line += L" selection " + std::to_wstring(selection);
   }
@@ -188,6 +232,13 @@ int wmain(int argc, wchar_t** argv) {
       }
       return TRUE;
     }, 0);
+    // Which answers the box offers (their labels are the system's own).
+    std::printf("buttons:");
+    for (const wchar_t* name : {L"OK", L"Cancel", L"Yes", L"No"}) {
+      const HWND button = GetDlgItem(box, Button(name));
+      if (button != nullptr && IsWindowVisible(button)) std::printf(" %s", Utf8(name).c_str());
+    }
+    std::printf("\n");
   } else if (step == L"answer") {
     const HWND box = WaitFor(kMessageBoxClass, arg(1));
     const int button = Button(arg(2));
@@ -196,7 +247,7 @@ int wmain(int argc, wchar_t** argv) {
   } else if (step == L"dialog") {
     const HWND dialog = WaitFor(L"*", arg(1));
     std::printf("\"%s\" (%s)\n", Utf8(TextOf(dialog)).c_str(), Utf8(ClassOf(dialog)).c_str());
-    EnumChildWindows(dialog, PrintChild, 0);
+    EnumChildWindows(dialog, PrintChild, reinterpret_cast<LPARAM>(dialog));
   } else if (step == L"type") {
     const HWND dialog = WaitFor(L"*", arg(1));
     Send(Control(dialog, static_cast<int>(number(2))), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(3).c_str()));
@@ -221,6 +272,37 @@ int wmain(int argc, wchar_t** argv) {
     const LRESULT result = Send(hwnd, static_cast<UINT>(number(3)), args.size() > 4 ? static_cast<WPARAM>(number(4)) : 0,
                                 args.size() > 5 ? static_cast<LPARAM>(number(5)) : 0);
     std::printf("%lld\n", static_cast<long long>(result));
+  } else if (step == L"processes") {
+    // The process list of this Wine prefix only: another prefix's (or the
+    // host's) process of the same name is not seen.
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) Fail(L"no process snapshot");
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      std::printf("%lu %s\n", entry.th32ProcessID, Utf8(entry.szExeFile).c_str());
+    }
+    CloseHandle(snapshot);
+  } else if (step == L"menu-resource") {
+    const HMODULE module = LoadLibraryExW(arg(1).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) Fail(L"cannot load " + arg(1));
+    const HMENU menu = LoadMenuW(module, MAKEINTRESOURCEW(number(2)));
+    const HMENU popup = menu != nullptr ? GetSubMenu(menu, 0) : nullptr;
+    if (popup == nullptr) Fail(L"no menu " + arg(2) + L" with a popup in " + arg(1));
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+      wchar_t text[256] = {};
+      MENUITEMINFOW item{};
+      item.cbSize = sizeof(item);
+      item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+      item.dwTypeData = text;
+      item.cch = 256;
+      GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item);
+      if (item.fType & MFT_SEPARATOR) {
+        std::printf("-\n");
+      } else {
+        std::printf("%u %s\n", item.wID, Utf8(text).c_str());
+      }
+    }
   } else {
     Fail(L"unknown step: " + step);
   }
