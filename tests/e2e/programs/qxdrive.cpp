@@ -7,6 +7,7 @@
 //   qxdrive gone CLASS TITLE [MS]         no such visible window
 //   qxdrive front CLASS TITLE             bring a window to the front
 //   qxdrive windows                       list the visible top-level windows
+//                                         (">" the foreground one)
 //   qxdrive tap-tray                      tap the tray button over the browser
 //   qxdrive menu N                        pick the Nth entry (0 first, separators
 //                                         not counted) of the open popup menu
@@ -48,6 +49,15 @@ std::string Utf8(const std::wstring& text) {
 std::wstring TextOf(HWND hwnd) {
   wchar_t text[1024] = {};
   GetWindowTextW(hwnd, text, 1024);
+  return text;
+}
+
+// A control's current text: asked of the control itself, since the text
+// GetWindowText sees in another program is the one it was created with.
+std::wstring ControlText(HWND hwnd) {
+  wchar_t text[1024] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &copied);
   return text;
 }
 
@@ -131,10 +141,14 @@ BOOL CALLBACK PrintChild(HWND hwnd, LPARAM dialog) {
   // Only the dialog's own controls (a drop-down list has children of its own).
   if (GetParent(hwnd) != reinterpret_cast<HWND>(dialog)) return TRUE;
   const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-  std::wstring line = ClassOf(hwnd) + L" " + std::to_wstring(GetDlgCtrlID(hwnd) == 0xFFFF ? -1 : GetDlgCtrlID(hwnd)) +
-                      L" " + KindOf(hwnd, style);
-  const std::wstring text = TextOf(hwnd);
-  if (!text.empty() && _wcsicmp(ClassOf(hwnd).c_str(), L"ComboBox") != 0) line += L" \"" + text + L"\"";
+  std::wstring line = ClassOf(hwnd) + L" " + std::to_wstring(GetDlgCtrlID(hwnd) == 0xFFFF ? -1 : GetDlgCtrlID(hwnd));
+  // A password field shows its text masked, a picture its resource (not
+  // text), a list its items (below).
+  const std::wstring kind = KindOf(hwnd, style);
+  const bool textShown = kind != L"password" && kind != L"bitmap" && kind != L"icon" && kind != L"list";
+  const std::wstring text = textShown ? ControlText(hwnd) : L"";
+  line += L" " + kind;
+  if (!text.empty()) line += L" \"" + text + L"\"";
   if (_wcsicmp(ClassOf(hwnd).c_str(), L"Button") == 0) {
     const LRESULT check = SendMessageW(hwnd, BM_GETCHECK, 0, 0);
     if ((style & BS_TYPEMASK) == BS_AUTOCHECKBOX) line += check == BST_CHECKED ? L" [x]" : L" [ ]";
@@ -161,9 +175,9 @@ BOOL CALLBACK PrintWindow(HWND hwnd, LPARAM) {
   if (!IsWindowVisible(hwnd)) return TRUE;
   RECT rect{};
   GetWindowRect(hwnd, &rect);
-  std::printf("%s\"%s\" (%s) %ld,%ld %ldx%ld\n", hwnd == GetForegroundWindow() ? ">" : " ",
+  std::printf("%s\"%s\" (%s) %ld,%ld %ldx%ld%s\n", hwnd == GetForegroundWindow() ? ">" : " ",
               Utf8(TextOf(hwnd)).c_str(), Utf8(ClassOf(hwnd)).c_str(), rect.left, rect.top,
-              rect.right - rect.left, rect.bottom - rect.top);
+              rect.right - rect.left, rect.bottom - rect.top, IsWindowEnabled(hwnd) ? "" : " (disabled)");
   return TRUE;
 }
 
