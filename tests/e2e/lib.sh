@@ -129,6 +129,13 @@ process_ids() { processes | awk -v image="$1" '{ pid = $1; sub(/^[0-9]+ /, "") }
 no_process() { [ -z "$(process_ids "$1")" ]; }
 has_process() { [ -n "$(process_ids "$1")" ]; }
 
+# A host process (not Wine's) whose command line reads IMAGE, as another
+# run's program of that name would; it must not disturb the case. Its pid
+# goes to $DECOYS; end_decoys ends them.
+DECOYS=()
+decoy() { (exec -a "$1" sleep 300) & DECOYS+=($!); }
+end_decoys() { local pid; for pid in "${DECOYS[@]}"; do kill "$pid" 2>/dev/null || true; done; DECOYS=(); }
+
 # The device as it comes up, before the story: the Connection Manager
 # runs. Its process id goes to $DEVICE_CONNMGR; the log of program starts
 # begins empty after it.

@@ -1,10 +1,13 @@
-# The shell runs the 2002 launcher on a playlist that holds only a link: the
-# file becomes a one-entry ASX playlist, the proxy entries are switched off
-# and the player named by "wmp_path" starts with the same command line
-# (launcher.qxs tells the same story on the simulated device).
+# The shell runs the 2002 launcher on a playlist that holds only a link
+# while the gateway is on: the file becomes a one-entry ASX playlist, the
+# proxy entries are switched off (the SOCKS twin removed, the Connection
+# Manager left running) and the player named by "wmp_path" starts with the
+# same command line (launcher.qxs tells the same story on the simulated
+# device).
 import_reg "$QX_ROOT/scenarios/connection-manager.reg"
 import_reg "$QX_ROOT/scenarios/pocket-pc-2002-device.reg"
 import_reg "$QX_ROOT/scenarios/quorvix-2002-install.reg"
+import_reg "$QX_ROOT/tests/e2e/cases/gateway-on.reg"
 install_client 2002
 playlist="$WINEPREFIX/drive_c/Temp/news.asx"
 printf 'http://media.quorvix.net/news.asf\r\n' > "$playlist"
@@ -16,7 +19,15 @@ cmp "$playlist" "$QX_CASE_DIR/expected.asx" || fail "the playlist is not the wra
 say "ok: the playlist wraps the link"
 eventually expect_started 'player.exe \Temp\news.asx'
 drive wait WMP "Windows Media"
-expect_value "$HTTP_ENTRY" Proxy "wap.mobilenet.co.kr:1850"
+expect_values "$HTTP_ENTRY" <<'EOF_'
+Type REG_DWORD 0x0
+Enable REG_DWORD 0x1
+Proxy REG_SZ wap.mobilenet.co.kr:1850
+DestId REG_SZ {436EF144-B4FB-4863-A041-8F905A62C572}
+SrcId REG_SZ {A1182988-0D73-439e-87AD-2A5B369F808B}
+EOF_
+expect_no_key "$SOCKS_ENTRY"
+expect_connmgr_untouched
 same_as_simulated 0 "$PROVIDERS"
 
 say "a real playlist is left alone"
@@ -25,3 +36,19 @@ cp "$playlist" "$QX_CASE_DIR/kept.asx"
 win 'C:\Program Files\Quorvix\stv.exe' '\Temp\news.asx' || fail "stv.exe"
 cmp "$playlist" "$QX_CASE_DIR/kept.asx" || fail "the playlist changed"
 say "ok: unchanged"
+eventually started_times player.exe 2
+expect_lines "the programs started" "$(starts)" <<'EOF_'
+player.exe \Temp\news.asx
+player.exe \Temp\news.asx
+EOF_
+expect_stored <<EOF_
+[$HTTP_ENTRY]
+"Type" REG_DWORD 4 0
+"Enable" REG_DWORD 4 1
+"Proxy" REG_SZ 50 "wap.mobilenet.co.kr:1850"
+"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
+"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+-[$SOCKS_ENTRY]
+# The launcher leaves the client's profile alone.
+-[HKEY_CURRENT_USER\Software\Brennic Inc\Quorvix]
+EOF_
