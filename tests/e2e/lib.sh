@@ -206,9 +206,10 @@ open_commands() {
   done
 }
 
-# Ends every program of the prefix so that Wine writes its registry files,
-# then checks the keys and values given on stdin (format: regfile.py) as
-# they are stored, byte for byte. The last step of a case.
+# Ends every program of the prefix, as a soft reset of the device would, so
+# that Wine writes its registry files; then checks the keys and values given
+# on stdin (format: regfile.py) as they are stored, byte for byte. A story
+# that goes on afterwards boots the device again (boot_device).
 expect_stored() {
   wineserver -k 15 2>/dev/null || true
   wineserver -w 2>/dev/null || true

@@ -1,23 +1,46 @@
 # Without "toolhelp.dll" the client cannot take the process list: asked to
-# switch the gateway (message 1126), it tells the user and leaves the
-# Connection Manager alone.
+# switch the gateway on (message 1126), it hangs up the dial-up connection,
+# switches the entries, tells the user and leaves the Connection Manager
+# alone.
 rm -f "$WINEPREFIX/drive_c/windows/system32/toolhelp.dll"
 import_reg "$QX_ROOT/scenarios/connection-manager.reg"
 import_reg "$QX_ROOT/scenarios/pocket-pc-2002-device.reg"
 import_reg "$QX_ROOT/scenarios/quorvix-2002-install.reg"
 install_client 2002
+dial_up GPRS
 start 'C:\Program Files\Quorvix\Quorvix.exe'
-eventually value_is "$HTTP_ENTRY" Proxy "wap.mobilenet.co.kr:1850"
+eventually value_is "$HTTP_ENTRY" Type 0x0
 
 say "message 1126: switch the gateway on"
 win "$QX_DRIVE" send "$TRAY_CLASS" "  " 1126 1 > "$QX_CASE_DIR/send.txt" &
 sender=$!
-box=$(drive box TrayTaskList)
-[ "$box" = "Toolhelp.dll not found" ] || fail "unexpected box: $box"
-say "ok: $box"
+expect_lines "the missing library's notice" "$(drive box TrayTaskList)" <<'EOF_'
+Toolhelp.dll not found
+buttons: OK
+EOF_
 drive answer TrayTaskList OK
 wait $sender || fail "1126 got no answer"
 [ "$(cat "$QX_CASE_DIR/send.txt")" = 1 ] || fail "1126 answered $(cat "$QX_CASE_DIR/send.txt")"
-if starts | grep -q '^connmgr.exe'; then fail "the Connection Manager was started"; fi
-say "ok: the Connection Manager was left alone"
-expect_value "$PROFILE_2002" USEQUORVIX 0x1
+expect_hang_ups 'hang-up GPRS'
+expect_connmgr_untouched
+expect_stored <<EOF_
+[$PROFILE_2002]
+"USEQUORVIX" REG_DWORD 4 1
+[$UA_2002]
+"UA-Language" REG_SZ 118 "JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)"
+[$HTTP_ENTRY]
+"Type" REG_DWORD 4 1
+"Enable" REG_DWORD 4 1
+"Proxy" REG_SZ 40 "gw.quorvix.net:8000"
+"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
+"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+[$SOCKS_ENTRY]
+"ExtraInfo" REG_SZ 2 ""
+"Override" REG_SZ 2 ""
+"Username" REG_SZ 2 ""
+"Proxy" REG_SZ 40 "gw.quorvix.net:8888"
+"Enable" REG_DWORD 4 1
+"Type" REG_DWORD 4 4
+"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
+"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+EOF_
