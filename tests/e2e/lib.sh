@@ -165,6 +165,7 @@ expect_connmgr_untouched() {
 # Dial-up connections the stand-in library reports (one entry name a line;
 # "!NAME" fails to hang up), and the hang-ups it recorded, in order.
 dial_up() { printf '%s\r\n' "$@" > "$WINEPREFIX/drive_c/windows/qx-dialup.txt"; }
+forget_hang_ups() { rm -f "$WINEPREFIX/drive_c/windows/qx-hangups.log"; }
 hang_ups() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/windows/qx-hangups.log" || true; }
 expect_hang_ups() {
   local expected got

@@ -72,7 +72,8 @@ for case in "${cases[@]}"; do
                 # ("\Program Files\...") then lead.
                 cd "$WINEPREFIX/drive_c"
                 boot_device
-                status=0; ( set -e; source "$QX_CASE" ) || status=$?
+                # (Not "|| status=$?": a tested subshell would ignore set -e.)
+                ( set -e; source "$QX_CASE" ); status=$?
                 wineserver -k 2>/dev/null || true; exit $status' > "$dir/log.txt" 2>&1; then
     echo "   pass  $name ($(( $(date +%s) - started )) s)"
   else
