@@ -199,6 +199,38 @@ expect_lines() {
   say "ok: $what"
 }
 
+# The HTTP entry (TYPE, PROXY) and the SOCKS twin the gateway writes, for
+# expect_stored; the network identifiers are those of connection-manager.reg.
+DEST_ID='{436EF144-B4FB-4863-A041-8F905A62C572}'
+SRC_ID='{A1182988-0D73-439e-87AD-2A5B369F808B}'
+http_entry_stored() {
+  printf '[%s]\n"Type" REG_DWORD 4 %s\n"Enable" REG_DWORD 4 1\n"Proxy" REG_SZ %d "%s"\n' \
+    "$HTTP_ENTRY" "$1" $(( (${#2} + 1) * 2 )) "$2"
+  printf '"DestId" REG_SZ 78 "%s"\n"SrcId" REG_SZ 78 "%s"\n' "$DEST_ID" "$SRC_ID"
+}
+socks_twin_stored() {
+  printf '[%s]\n"ExtraInfo" REG_SZ 2 ""\n"Override" REG_SZ 2 ""\n"Username" REG_SZ 2 ""\n' "$SOCKS_ENTRY"
+  printf '"Proxy" REG_SZ 40 "gw.quorvix.net:8888"\n"Enable" REG_DWORD 4 1\n"Type" REG_DWORD 4 4\n'
+  printf '"DestId" REG_SZ 78 "%s"\n"SrcId" REG_SZ 78 "%s"\n' "$DEST_ID" "$SRC_ID"
+}
+# The same entry as reg_listing shows it (TYPE as 0x0 or 0x1), for expect_values.
+http_entry_listing() {
+  printf 'Type REG_DWORD %s\nEnable REG_DWORD 0x1\nProxy REG_SZ %s\nDestId REG_SZ %s\nSrcId REG_SZ %s\n' \
+    "$1" "$2" "$DEST_ID" "$SRC_ID"
+}
+
+# A restart of the Connection Manager and the browser after the case opened
+# the browser: one connmgr.exe and a second iexplore.exe started (which of
+# the two logs first is up to the processes, not to the client).
+expect_restart_starts() {
+  eventually started_times iexplore.exe 2
+  expect_lines "the programs started" "$(starts | LC_ALL=C sort)" <<'EOF_'
+connmgr.exe 
+iexplore.exe 
+iexplore.exe 
+EOF_
+}
+
 # The seven streaming open commands holding COMMAND, for expect_stored.
 open_commands() {
   local type

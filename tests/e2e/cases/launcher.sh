@@ -19,13 +19,7 @@ cmp "$playlist" "$QX_CASE_DIR/expected.asx" || fail "the playlist is not the wra
 say "ok: the playlist wraps the link"
 eventually expect_started 'player.exe \Temp\news.asx'
 drive wait WMP "Windows Media"
-expect_values "$HTTP_ENTRY" <<'EOF_'
-Type REG_DWORD 0x0
-Enable REG_DWORD 0x1
-Proxy REG_SZ wap.mobilenet.co.kr:1850
-DestId REG_SZ {436EF144-B4FB-4863-A041-8F905A62C572}
-SrcId REG_SZ {A1182988-0D73-439e-87AD-2A5B369F808B}
-EOF_
+expect_values "$HTTP_ENTRY" < <(http_entry_listing 0x0 wap.mobilenet.co.kr:1850)
 expect_no_key "$SOCKS_ENTRY"
 expect_connmgr_untouched
 same_as_simulated 0 "$PROVIDERS"
@@ -42,12 +36,7 @@ player.exe \Temp\news.asx
 player.exe \Temp\news.asx
 EOF_
 expect_stored <<EOF_
-[$HTTP_ENTRY]
-"Type" REG_DWORD 4 0
-"Enable" REG_DWORD 4 1
-"Proxy" REG_SZ 50 "wap.mobilenet.co.kr:1850"
-"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
-"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+$(http_entry_stored 0 wap.mobilenet.co.kr:1850)
 -[$SOCKS_ENTRY]
 # The launcher leaves the client's profile alone.
 -[HKEY_CURRENT_USER\Software\Brennic Inc\Quorvix]

@@ -14,13 +14,7 @@ start 'C:\Program Files\Quorvix\Quorvix.exe'
 eventually value_is "$PROFILE_2002" USEQUORVIX 0x1
 say "its first tick switches the entries off"
 eventually value_is "$HTTP_ENTRY" Type 0x0
-expect_values "$HTTP_ENTRY" <<'EOF_'
-Type REG_DWORD 0x0
-Enable REG_DWORD 0x1
-Proxy REG_SZ wap.mobilenet.co.kr:1850
-DestId REG_SZ {436EF144-B4FB-4863-A041-8F905A62C572}
-SrcId REG_SZ {A1182988-0D73-439e-87AD-2A5B369F808B}
-EOF_
+expect_values "$HTTP_ENTRY" < <(http_entry_listing 0x0 wap.mobilenet.co.kr:1850)
 expect_no_key "$SOCKS_ENTRY"
 same_as_simulated 0 "$PROVIDERS"
 expect_connmgr_untouched
@@ -33,13 +27,7 @@ echo "$windows"
 echo "$windows" | grep -qx '[ >]"Internet Explorer" (Dialog) 184,299 16x16' || fail "the button is not at 184,299, 16x16"
 say "ok: the button at 184,299, 16x16"
 eventually value_is "$HTTP_ENTRY" Proxy "gw.quorvix.net:8000"
-expect_values "$HTTP_ENTRY" <<'EOF_'
-Type REG_DWORD 0x1
-Enable REG_DWORD 0x1
-Proxy REG_SZ gw.quorvix.net:8000
-DestId REG_SZ {436EF144-B4FB-4863-A041-8F905A62C572}
-SrcId REG_SZ {A1182988-0D73-439e-87AD-2A5B369F808B}
-EOF_
+expect_values "$HTTP_ENTRY" < <(http_entry_listing 0x1 gw.quorvix.net:8000)
 expect_values "$SOCKS_ENTRY" <<'EOF_'
 ExtraInfo REG_SZ
 Override REG_SZ
@@ -65,12 +53,7 @@ expect_stored <<EOF_
 "USEQUORVIX" REG_DWORD 4 1
 [$UA_2002]
 "UA-Language" REG_SZ 118 "JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)"
-[$HTTP_ENTRY]
-"Type" REG_DWORD 4 0
-"Enable" REG_DWORD 4 1
-"Proxy" REG_SZ 50 "wap.mobilenet.co.kr:1850"
-"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
-"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+$(http_entry_stored 0 wap.mobilenet.co.kr:1850)
 -[$SOCKS_ENTRY]
 $(open_commands "$LAUNCHER_COMMAND")
 EOF_

@@ -28,19 +28,6 @@ expect_stored <<EOF_
 "USEQUORVIX" REG_DWORD 4 1
 [$UA_2002]
 "UA-Language" REG_SZ 118 "JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)"
-[$HTTP_ENTRY]
-"Type" REG_DWORD 4 1
-"Enable" REG_DWORD 4 1
-"Proxy" REG_SZ 40 "gw.quorvix.net:8000"
-"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
-"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
-[$SOCKS_ENTRY]
-"ExtraInfo" REG_SZ 2 ""
-"Override" REG_SZ 2 ""
-"Username" REG_SZ 2 ""
-"Proxy" REG_SZ 40 "gw.quorvix.net:8888"
-"Enable" REG_DWORD 4 1
-"Type" REG_DWORD 4 4
-"DestId" REG_SZ 78 "{436EF144-B4FB-4863-A041-8F905A62C572}"
-"SrcId" REG_SZ 78 "{A1182988-0D73-439e-87AD-2A5B369F808B}"
+$(http_entry_stored 1 gw.quorvix.net:8000)
+$(socks_twin_stored)
 EOF_
