@@ -25,6 +25,17 @@ class ProcessControlTest : public ::testing::Test {
     return pids;
   }
   bool Running(DWORD pid) { return std::ranges::count(Pids(u""), pid) != 0; }
+  // Every start so far was the shell's plain open: no owner, verb "open", no
+  // directory, shown normally, the process handle asked for.
+  void ExpectPlainOpens() {
+    for (const sim::ShellStart& start : kernel().ShellRequests()) {
+      EXPECT_EQ(start.verb, u"open");
+      EXPECT_EQ(start.directory, u"");
+      EXPECT_EQ(start.show, SW_SHOWNORMAL);
+      EXPECT_EQ(start.mask, SEE_MASK_NOCLOSEPROCESS);
+      EXPECT_EQ(start.owner, nullptr);
+    }
+  }
 
   sim::SimDevice device_;
   CDeviceControl control_{device_.platform(), kClient2002Build};
@@ -47,6 +58,9 @@ TEST_F(ProcessControlTest, RestartTerminatesEveryExactMatchAndStartsOne) {
   EXPECT_FALSE(Running(old[1]));
   EXPECT_EQ(Pids(u"connmgr.exe").size(), 2u);
   EXPECT_EQ(kernel().ShellStarts(), std::vector<std::u16string>{u"connmgr.exe "});
+  ExpectPlainOpens();
+  ASSERT_EQ(kernel().Terminations().size(), 2u);
+  for (const sim::Termination& t : kernel().Terminations()) EXPECT_EQ(t.exitCode, static_cast<UINT>(-1));
 }
 
 TEST_F(ProcessControlTest, RestartWithoutProcessListChangesNothing) {
@@ -85,6 +99,7 @@ TEST_F(ProcessControlTest, OpenInBrowserPassesTheUrlAsParameters) {
   EXPECT_EQ(control_.OpenInBrowser(u"http://m.quorvix.net/pda"), TRUE);
   EXPECT_EQ(kernel().ShellStarts(),
             (std::vector<std::u16string>{u"iexplore.exe ", u"iexplore.exe http://m.quorvix.net/pda"}));
+  ExpectPlainOpens();
   device_.ledger().Plan({Call::ShellExecuteExW, 1, 1, ERROR_FILE_NOT_FOUND});
   EXPECT_EQ(control_.OpenInBrowser(u""), FALSE);
 }

@@ -291,6 +291,12 @@ TEST_F(LauncherRunning, EachEditionStartsItsPlayerWithTheUnchangedCommandLine) {
       Launch(device, *c.edition, line);
       ASSERT_EQ(kernel().ShellStarts().size(), starts + 1);
       EXPECT_EQ(kernel().ShellStarts().back(), std::u16string(c.player) + u" " + std::u16string(line));
+      const sim::ShellStart& start = kernel().ShellRequests().back();
+      EXPECT_EQ(start.verb, u"open");
+      EXPECT_EQ(start.directory, u"");
+      EXPECT_EQ(start.show, SW_SHOWNORMAL);
+      EXPECT_EQ(start.mask, SEE_MASK_NOCLOSEPROCESS);
+      EXPECT_EQ(start.owner, nullptr);
       EXPECT_EQ(device.ledger().Count(sim::Call::CreateFileW), opens);
       EXPECT_EQ(kernel().GetFile(kClip), Bytes("http://host/clip"));
       ExpectProxiesOff(device, *c.edition);

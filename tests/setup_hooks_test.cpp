@@ -149,8 +149,8 @@ TEST_F(SetupHooks, InstallInitTerminatesTheFirstClientAndSwitchesTheOtherOff) {
   EXPECT_EQ(codes, std::vector<int>{codeINSTALL_INIT_CONTINUE});
   const auto effects = Effects();
   const auto killedFirst = At(effects, "process terminated: \"\\Program Files\\Quorvix\\Quorvix2003.exe\" (process " +
-                                           std::to_string(first) + ")");
-  const auto restarted = At(effects, "process terminated: \"connmgr.exe\"");
+                                           std::to_string(first) + ", exit code -1)");
+  const auto restarted = At(effects, "process terminated: \"connmgr.exe\" (process");
   EXPECT_LT(killedFirst, restarted);
   EXPECT_LT(restarted, At(effects, "start \"connmgr.exe\""));
   EXPECT_LT(At(effects, "window closed: \"Internet Explorer\" (IExplore"), At(effects, "the browser opens"));

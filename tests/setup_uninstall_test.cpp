@@ -130,7 +130,7 @@ TEST_F(Uninstall, ARunningClientIsSwitchedOffThenTerminated) {
   const auto switchedOff = At(effects, "process terminated: \"connmgr.exe\"");
   EXPECT_LT(At(effects, "window closed: \"Internet Explorer\" (IExplore"), At(effects, "the browser opens"));
   EXPECT_LT(switchedOff, At(effects, "process terminated: \"\\Program Files\\Quorvix\\Quorvix2003.exe\" (process " +
-                                         std::to_string(client) + ")"));
+                                         std::to_string(client) + ", exit code -1)"));
   EXPECT_FALSE(Running(client));
   EXPECT_EQ(Got(HKEY_LOCAL_MACHINE, kHttpEntry, u"Type"), Num(0));
   EXPECT_EQ(Got(HKEY_LOCAL_MACHINE, kHttpEntry, u"Proxy"), Str(u"wap.mobilenet.co.kr:1159"));

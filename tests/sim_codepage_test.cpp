@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -92,13 +93,43 @@ TEST(SimCodePage, HangulTextRoundTrips) {
   EXPECT_EQ(codePage.MultiByteToWideChar(qx::CP_KOREAN, codePage.WideCharToMultiByte(qx::CP_KOREAN, text)), text);
 }
 
-TEST(SimCodePage, EveryCodePageNumberConvertsAs949) {
+// Each call converts with the code page it names, so a program that asks
+// for the wrong one gets other bytes, as on a device.
+struct NamedPageCase {
+  qx::UINT codePage;
+  std::u16string_view text;
+  std::string_view hex;
+  std::string_view bytes;  // converted back
+  std::u16string_view wide;
+};
+
+TEST(SimCodePage, ConvertsWithTheCodePageItIsGiven) {
+  const NamedPageCase cases[] = {
+      {949, u"a한é", "61C7D13F", "a\xC7\xD1", u"a한"},
+      {0, u"a한é", "61C7D13F", "a\xC7\xD1", u"a한"},  // the device's ANSI code page is 949
+      {65001, u"a한é", "61ED959CC3A9", "a\xED\x95\x9C\xFF", u"a한\uFFFD"},
+      {65001, u"\xD800x", "EFBFBD78", "", u""},  // a lone surrogate has no UTF-8 form
+      {1252, u"a한é", "613FE9", "\xE9", u"é"},
+      {437, u"é", "82", "\x82", u"é"},
+  };
+  for (const NamedPageCase& c : cases) {
+    CallLedger ledger;
+    SimCodePage codePage(ledger);
+    EXPECT_EQ(Hex(codePage.WideCharToMultiByte(c.codePage, c.text)), c.hex) << c.codePage;
+    EXPECT_EQ(codePage.MultiByteToWideChar(c.codePage, c.bytes), c.wide) << c.codePage;
+  }
+}
+
+TEST(SimCodePage, AnUnknownCodePageFailsWithInvalidParameter) {
   CallLedger ledger;
   SimCodePage codePage(ledger);
-  for (const qx::UINT number : {0u, 949u, 1252u, 65001u}) {
-    EXPECT_EQ(Hex(codePage.WideCharToMultiByte(number, u"a한é")), "61C7D13F") << number;
-    EXPECT_EQ(codePage.MultiByteToWideChar(number, "a\xC7\xD1"), u"a한") << number;
-  }
+  std::vector<qx::DWORD> errors;
+  codePage.SetErrorSink([&errors](qx::DWORD error) { errors.push_back(error); });
+  EXPECT_EQ(codePage.WideCharToMultiByte(12345, u"abc"), "");
+  EXPECT_EQ(codePage.MultiByteToWideChar(2, "abc"), u"");
+  EXPECT_EQ(errors, (std::vector<qx::DWORD>{qx::ERROR_INVALID_PARAMETER, qx::ERROR_INVALID_PARAMETER}));
+  EXPECT_EQ(codePage.WideCharToMultiByte(qx::CP_KOREAN, u"abc"), "abc");
+  EXPECT_EQ(errors.size(), 2u);
 }
 
 TEST(SimCodePage, FailedCallsAnswerEmpty) {

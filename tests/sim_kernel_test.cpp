@@ -2,7 +2,10 @@
 // between programs waits for, how programs end, and the world's stand-ins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/framework/framework.h"
 #include "platform/sim/sim.h"
@@ -273,6 +276,85 @@ TEST_F(Kernel, AProgramMayNotDestroyAnotherProgramsWindow) {
   device.kernel().StartProgram(u"\\other.exe", u"");
   EXPECT_FALSE(destroyed);
   EXPECT_NE(WindowOf(u"\\owner.exe"), nullptr);
+}
+
+// Arguments that change what Win32 does change what the device does: a
+// process opened without the right to terminate stays, an unknown verb starts
+// nothing, and a key opened for reading cannot be written.
+TEST_F(Kernel, ArgumentsThatWin32HonoursAreHonoured) {
+  IProcesses& processes = device.platform().processes;
+  const DWORD pid = device.kernel().AddWorldProcess(u"notes.exe");
+  const HANDLE readOnly = processes.OpenProcess(0, FALSE, pid);
+  EXPECT_FALSE(processes.TerminateProcess(readOnly, 7));
+  EXPECT_EQ(processes.GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  processes.CloseHandle(readOnly);
+  const HANDLE process = processes.OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  EXPECT_TRUE(processes.TerminateProcess(process, 7));
+  processes.CloseHandle(process);
+  ASSERT_EQ(device.kernel().Terminations().size(), 1u);
+  EXPECT_EQ(device.kernel().Terminations()[0].exitCode, 7u);
+
+  SHELLEXECUTEINFOW print;
+  print.lpVerb = u"print";
+  print.lpFile = u"connmgr.exe";
+  EXPECT_FALSE(processes.ShellExecuteExW(&print));
+  EXPECT_EQ(processes.GetLastError(), 1155u);  // no program for that action
+  SHELLEXECUTEINFOW open;
+  open.lpVerb = u"open";
+  open.lpFile = u"connmgr.exe";
+  open.lpDirectory = u"\\Windows";
+  open.nShow = SW_HIDE;
+  EXPECT_TRUE(processes.ShellExecuteExW(&open));
+  ASSERT_EQ(device.kernel().ShellRequests().size(), 2u);
+  EXPECT_EQ(device.kernel().ShellRequests()[1].directory, u"\\Windows");
+  EXPECT_EQ(device.kernel().ShellRequests()[1].show, SW_HIDE);
+  const auto effects = device.kernel().TakeEffects();
+  EXPECT_TRUE(std::ranges::any_of(effects, [](const Effect& e) {
+    return e.text.find("process terminated: \"notes.exe\"") == 0 && e.text.find("exit code 7)") != std::string::npos;
+  }));
+
+  IRegistry& registry = device.platform().registry;
+  HKEY key = nullptr;
+  ASSERT_EQ(registry.RegCreateKeyExW(HKEY_CURRENT_USER, u"A", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+  registry.RegCloseKey(key);
+  ASSERT_EQ(registry.RegOpenKeyExW(HKEY_CURRENT_USER, u"A", KEY_READ, &key), ERROR_SUCCESS);
+  const BYTE one[4] = {1, 0, 0, 0};
+  EXPECT_EQ(registry.RegSetValueExW(key, u"V", REG_DWORD, one), ERROR_ACCESS_DENIED);
+  HKEY below = nullptr;
+  EXPECT_EQ(registry.RegCreateKeyExW(key, u"B", KEY_ALL_ACCESS, &below, nullptr), ERROR_ACCESS_DENIED);
+  DWORD size = 0;
+  EXPECT_EQ(registry.RegQueryValueExW(key, u"V", nullptr, {}, &size), ERROR_FILE_NOT_FOUND);
+  registry.RegCloseKey(key);
+  EXPECT_FALSE(device.registry().GetValue(HKEY_CURRENT_USER, u"A", u"V").has_value());
+}
+
+// With tracing on, registry changes take their place among the other
+// effects, each naming the program that made it; messages to the world's
+// windows are effects whether tracing or not.
+TEST_F(Kernel, TracingOrdersRegistryChangesAmongEffectsAndNamesTheProgram) {
+  const HWND notes = device.kernel().OpenWorldWindow(u"notes.exe", u"Notes", u"Notes", {0, 26, 240, 294});
+  device.kernel().InstallProgram(u"\\writer.exe", {[&](Platform& platform, std::u16string_view) {
+                                                      RegKey key(platform.registry);
+                                                      key.Create(HKEY_CURRENT_USER, u"Software\\W");
+                                                      key.WriteDword(u"N", 1);
+                                                      platform.windows.PostMessageW(notes, WM_USER + 5, 2, 3);
+                                                      key.Close();
+                                                      platform.registry.RegDeleteKeyW(HKEY_CURRENT_USER, u"Software\\W");
+                                                      return 0;
+                                                    },
+                                                    {}});
+  device.kernel().SetTracing(true);
+  device.kernel().StartProgram(u"\\writer.exe", u"");
+  std::vector<std::string> lines;
+  for (const Effect& e : device.kernel().TakeEffects()) {
+    if (e.kind == Effect::Kind::Registry || e.kind == Effect::Kind::Message) lines.push_back(e.program + ": " + e.text);
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "writer.exe: create [HKEY_CURRENT_USER\\Software\\W]",
+                       "writer.exe: set [HKEY_CURRENT_USER\\Software\\W] \"N\"=dword:00000001",
+                       "writer.exe: message 1029 (2, 3) posted to \"Notes\" (Notes of notes.exe)",
+                       "writer.exe: delete [HKEY_CURRENT_USER\\Software\\W]",
+                   }));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_F(SimRegistryTest, NamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, u"Software\\Quorvix");
   DWORD disposition = 0;
   HKEY again = nullptr;
-  ASSERT_EQ(reg.RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\quorvix", 0, &again, &disposition), ERROR_SUCCESS);
+  ASSERT_EQ(reg.RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\quorvix", KEY_ALL_ACCESS, &again, &disposition), ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
   EXPECT_EQ(reg.SubKeyNames(HKEY_LOCAL_MACHINE, u""), std::vector<std::u16string>{u"Software"});
   EXPECT_EQ(reg.OpenHandlePaths().back(), u"HKEY_LOCAL_MACHINE\\Software\\Quorvix");

@@ -9,12 +9,20 @@
 namespace qx::sim {
 
 namespace {
-constexpr char kCodePageName[] = "CP949";
 constexpr char kWideName[] = "UTF-16LE";
-constexpr char kDefaultByte = '?';
-constexpr char16_t kDefaultWide = u'?';
-// The longest code page 949 character.
-constexpr std::size_t kMaxCharBytes = 2;
+constexpr LONG kInvalidParameter = ERROR_INVALID_PARAMETER;
+
+struct CodePageInfo {
+  UINT number;
+  const char* iconvName;
+  std::size_t maxCharBytes;
+};
+// The device's ANSI and OEM code page is 949.
+constexpr CodePageInfo kCodePages[] = {
+    {SimCodePage::CP_ACP, "CP949", 2},  {SimCodePage::CP_OEMCP, "CP949", 2}, {SimCodePage::CP_THREAD_ACP, "CP949", 2},
+    {CP_KOREAN, "CP949", 2},            {SimCodePage::CP_UTF8, "UTF-8", 4},  {1252, "CP1252", 1},
+    {437, "CP437", 1},
+};
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -58,17 +66,30 @@ class SimCodePage::Converter {
   iconv_t handle_;
 };
 
-SimCodePage::SimCodePage(CallLedger& ledger)
-    : ledger_(ledger),
-      toBytes_(std::make_unique<Converter>(kCodePageName, kWideName)),
-      toWide_(std::make_unique<Converter>(kWideName, kCodePageName)) {}
+SimCodePage::SimCodePage(CallLedger& ledger) : ledger_(ledger) {}
 
 SimCodePage::~SimCodePage() = default;
 
-std::string SimCodePage::WideCharToMultiByte(UINT /*codePage: always 949*/, std::u16string_view text) {
+SimCodePage::Pair* SimCodePage::Find(UINT codePage) {
+  if (const auto it = pairs_.find(codePage); it != pairs_.end()) return &it->second;
+  for (const CodePageInfo& info : kCodePages) {
+    if (info.number != codePage) continue;
+    const bool utf8 = codePage == CP_UTF8;
+    Pair pair{std::make_unique<Converter>(info.iconvName, kWideName),
+              std::make_unique<Converter>(kWideName, info.iconvName), info.maxCharBytes,
+              utf8 ? std::string("\xEF\xBF\xBD") : std::string("?"), utf8 ? u'\uFFFD' : u'?'};
+    return &pairs_.emplace(codePage, std::move(pair)).first->second;
+  }
+  if (errorSink_) errorSink_(static_cast<DWORD>(kInvalidParameter));
+  return nullptr;
+}
+
+std::string SimCodePage::WideCharToMultiByte(UINT codePage, std::u16string_view text) {
   if (ledger_.Enter(Call::WideCharToMultiByte)) return {};
+  Pair* pair = Find(codePage);
+  if (pair == nullptr) return {};
   std::string bytes;
-  bytes.reserve(text.size() * kMaxCharBytes);
+  bytes.reserve(text.size() * pair->maxCharBytes);
   std::string converted;
   for (std::size_t i = 0; i < text.size();) {
     // A character is one unit, or a surrogate pair; a surrogate without its
@@ -81,18 +102,20 @@ std::string SimCodePage::WideCharToMultiByte(UINT /*codePage: always 949*/, std:
       wide[u * 2] = static_cast<char>(text[i + u] & 0xFF);
       wide[u * 2 + 1] = static_cast<char>(text[i + u] >> 8);
     }
-    if (!lone && toBytes_->One(wide, units * 2, &converted) == Converter::Outcome::kConverted) {
+    if (!lone && pair->toBytes->One(wide, units * 2, &converted) == Converter::Outcome::kConverted) {
       bytes += converted;
     } else {
-      bytes.push_back(kDefaultByte);
+      bytes += pair->defaultBytes;
     }
     i += units;
   }
   return bytes;
 }
 
-std::u16string SimCodePage::MultiByteToWideChar(UINT /*codePage: always 949*/, std::string_view bytes) {
+std::u16string SimCodePage::MultiByteToWideChar(UINT codePage, std::string_view bytes) {
   if (ledger_.Enter(Call::MultiByteToWideChar)) return {};
+  Pair* pair = Find(codePage);
+  if (pair == nullptr) return {};
   std::u16string text;
   text.reserve(bytes.size());
   std::string converted;
@@ -100,13 +123,13 @@ std::u16string SimCodePage::MultiByteToWideChar(UINT /*codePage: always 949*/, s
     // Grow the candidate while iconv says the character is incomplete.
     std::size_t length = 0;
     Converter::Outcome outcome = Converter::Outcome::kIncomplete;
-    while (outcome == Converter::Outcome::kIncomplete && length < kMaxCharBytes && i + length < bytes.size()) {
+    while (outcome == Converter::Outcome::kIncomplete && length < pair->maxCharBytes && i + length < bytes.size()) {
       ++length;
-      outcome = toWide_->One(bytes.data() + i, length, &converted);
+      outcome = pair->toWide->One(bytes.data() + i, length, &converted);
     }
     if (outcome != Converter::Outcome::kConverted) {
       // Give up on the first byte only: the next one may start a character.
-      text.push_back(kDefaultWide);
+      text.push_back(pair->defaultWide);
       ++i;
       continue;
     }

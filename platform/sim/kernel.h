@@ -37,10 +37,30 @@ struct Effect {
     Paint,            // an owner-drawn control painted itself
     Browser,          // the browser was asked to show a page
     Foreground,       // another window came to the front
+    Message,          // a program sent or posted a message to a window of the world
+    Registry,         // a program wrote or deleted in the registry (only while tracing)
     Note,             // anything else worth a line
   };
   Kind kind;
-  std::string text;  // UTF-8, one line
+  std::string text;     // UTF-8, one line
+  std::string program;  // the program that caused it ("Quorvix.exe"); empty for the world
+};
+
+// A program start as ShellExecuteEx was asked for it.
+struct ShellStart {
+  std::u16string verb;
+  std::u16string file;
+  std::u16string parameters;
+  std::u16string directory;
+  int show = 0;
+  DWORD mask = 0;
+  HWND owner = nullptr;
+};
+
+// A process terminated by a program, with the exit code it was given.
+struct Termination {
+  std::u16string image;
+  UINT exitCode = 0;
 };
 
 // A program of the device: its main function gets the platform and its
@@ -236,7 +256,19 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   std::vector<WindowInfo> Children(HWND hwnd) const;
   std::optional<WindowInfo> Describe(HWND hwnd) const;
   std::vector<ProcessInfo> Processes() const;
-  std::vector<std::u16string> ShellStarts() const { return shellStarts_; }
+  // "file parameters" of every ShellExecuteEx, and the whole requests.
+  std::vector<std::u16string> ShellStarts() const;
+  const std::vector<ShellStart>& ShellRequests() const { return shellStarts_; }
+  const std::vector<Termination>& Terminations() const { return terminations_; }
+  // While tracing, registry changes that programs make are effects too, in
+  // the order they happen among the others.
+  void SetTracing(bool on) { tracing_ = on; }
+  [[nodiscard]] bool Tracing() const { return tracing_; }
+  void RegistryChanged(const std::string& line) {
+    if (tracing_) Log(Effect::Kind::Registry, line);
+  }
+  // A program's last error, as Win32's SetLastError leaves it.
+  void SetLastError(DWORD error);
   std::vector<Effect> TakeEffects();
   // Adds a line of the world's own to the effects.
   void Note(std::string text) { Log(Effect::Kind::Note, std::move(text)); }
@@ -261,7 +293,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void ServeSentMessage(Program& self);
   void WaitFor(const std::function<bool()>& done);
   void ProgramThread(Program* program, std::u16string commandLine);
-  void EndProcess(DWORD processId, bool killed);
+  void EndProcess(DWORD processId, bool killed, std::optional<UINT> exitCode = std::nullopt);
   void Reap();
 
   // windows
@@ -281,17 +313,17 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void PostToProgram(DWORD processId, MSG msg);
   bool ShownOnScreen(const Window& window) const;
   Program* ProgramOf(DWORD processId) const;
-  void Kill(DWORD processId);
+  void Kill(DWORD processId, std::optional<UINT> exitCode = std::nullopt);
   bool PaintOwnerDrawn(HWND hwnd);
   void RecordPaint(HWND hwnd);
   void Log(Effect::Kind kind, std::string text);
+  void NoteWorldMessage(HWND hwnd, const char* how, UINT message, WPARAM wParam, LPARAM lParam);
   std::string Label(HWND hwnd) const;
 
   // processes
   DWORD NewProcessId();
   DWORD Spawn(std::u16string_view image, std::u16string_view commandLine, const ProgramImage* program);
   bool StartWorldProgram(std::u16string_view file, std::u16string_view parameters, DWORD* processId);
-  void SetLastError(DWORD error);
   HANDLE NewKernelHandle(HandleObject object);
   HandleObject* FindHandle(HANDLE handle, int kind);
   void SoftReset();
@@ -347,7 +379,9 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   };
   std::optional<OpenBox> boxOpen_;
   std::deque<int> queuedAnswers_;
-  std::vector<std::u16string> shellStarts_;
+  std::vector<ShellStart> shellStarts_;
+  std::vector<Termination> terminations_;
+  bool tracing_ = false;
   std::vector<Effect> effects_;
   std::map<std::uintptr_t, int> icons_;  // HICON -> resource id
 };

@@ -95,6 +95,7 @@ struct Kernel::HandleObject {
   std::vector<PROCESSENTRY32W> entries;  // snapshot
   std::size_t next = 0;
   DWORD processId = 0;  // process
+  DWORD access = 0;     // process: the rights it was opened with
   std::u16string path;  // file (lower case key)
   std::size_t position = 0;
   bool writable = false;

@@ -148,7 +148,10 @@ std::string Kernel::Label(HWND hwnd) const {
   return label + ")";
 }
 
-void Kernel::Log(Effect::Kind kind, std::string text) { effects_.push_back({kind, std::move(text)}); }
+void Kernel::Log(Effect::Kind kind, std::string text) {
+  const Program* self = Current();
+  effects_.push_back({kind, std::move(text), self != nullptr ? Utf8(ProgramBaseName(self->image)) + ".exe" : std::string()});
+}
 
 std::vector<Effect> Kernel::TakeEffects() {
   std::vector<Effect> taken;
@@ -794,6 +797,14 @@ LRESULT Kernel::DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 // ---- Messages ------------------------------------------------------------------------
 
+// The world's windows have no program to show what they received, so a
+// program's message to one is an effect of its own.
+void Kernel::NoteWorldMessage(HWND hwnd, const char* how, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (Current() == nullptr) return;
+  Log(Effect::Kind::Message, std::string("message ") + std::to_string(message) + " (" + std::to_string(wParam) +
+                                 ", " + std::to_string(lParam) + ") " + how + " to " + Label(hwnd));
+}
+
 LRESULT Kernel::SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   QX_ENTER(SendMessageW, 0)
   const Window* window = Find(hwnd);
@@ -803,6 +814,7 @@ LRESULT Kernel::SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
   }
   Program* target = ProgramOf(window->processId);
   Program* self = Current();
+  if (target == nullptr) NoteWorldMessage(hwnd, "sent", message, wParam, lParam);
   if (target == nullptr || target == self) return CallWindow(hwnd, message, wParam, lParam);
   SentMessage sent{hwnd, message, wParam, lParam, self != nullptr ? self->pid : 0};
   target->sent.push_back(&sent);
@@ -837,6 +849,7 @@ BOOL Kernel::PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
   if (Program* target = ProgramOf(window->processId)) {
     target->posted.push_back({hwnd, message, wParam, lParam});
   } else {
+    NoteWorldMessage(hwnd, "posted", message, wParam, lParam);
     CallWindow(hwnd, message, wParam, lParam);  // the stand-ins act at once
   }
   return TRUE;

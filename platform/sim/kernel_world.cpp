@@ -18,6 +18,19 @@ std::u16string FileName(std::u16string_view path) {
 
 std::string Quoted(std::u16string_view text) { return "\"" + Utf8(text) + "\""; }
 
+// Win32's answer to a verb the file's type does not have.
+constexpr DWORD kErrorNoAssociation = 1155;
+
+std::string ShowCommandName(int show) {
+  switch (show) {
+    case SW_HIDE: return "SW_HIDE";
+    case SW_SHOWNORMAL: return "SW_SHOWNORMAL";
+    case SW_SHOW: return "SW_SHOW";
+    case SW_MINIMIZE: return "SW_MINIMIZE";
+    default: return "show command " + std::to_string(show);
+  }
+}
+
 // The device's own programs that the world stands in for.
 enum class WorldProgram { None, ConnectionManager, Browser, Player };
 
@@ -94,7 +107,7 @@ std::u16string Kernel::GetModuleFileNameW() {
   return self != nullptr ? self->image : std::u16string();
 }
 
-void Kernel::EndProcess(DWORD processId, bool killed) {
+void Kernel::EndProcess(DWORD processId, bool killed, std::optional<UINT> exitCode) {
   const auto it = processes_.find(processId);
   if (it == processes_.end()) return;
   const std::u16string image = it->second->image;
@@ -115,14 +128,16 @@ void Kernel::EndProcess(DWORD processId, bool killed) {
   }
   char id[16];
   std::snprintf(id, sizeof id, "%u", static_cast<unsigned>(processId));
+  std::string how = " (process " + std::string(id);
+  if (exitCode) how += ", exit code " + std::to_string(static_cast<int>(*exitCode));
   Log(killed ? Effect::Kind::ProcessKilled : Effect::Kind::ProgramEnd,
-      (killed ? "process terminated: " : "program ended: ") + Quoted(image) + " (process " + id + ")");
+      (killed ? "process terminated: " : "program ended: ") + Quoted(image) + how + ")");
 }
 
-void Kernel::Kill(DWORD processId) {
+void Kernel::Kill(DWORD processId, std::optional<UINT> exitCode) {
   const auto program = programs_.find(processId);
   if (program != programs_.end() && !program->second->exited) program->second->killed = true;
-  EndProcess(processId, true);
+  EndProcess(processId, true, exitCode);
 }
 
 DWORD Kernel::StartProgram(std::u16string_view path, std::u16string_view commandLine) {
@@ -189,8 +204,18 @@ BOOL Kernel::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return FALSE;
   }
-  shellStarts_.push_back(std::u16string(info->lpFile) + u" " + std::u16string(info->lpParameters));
-  Log(Effect::Kind::ProgramStart, "start " + Quoted(info->lpFile) + " with parameters " + Quoted(info->lpParameters));
+  shellStarts_.push_back({std::u16string(info->lpVerb), std::u16string(info->lpFile),
+                          std::u16string(info->lpParameters), std::u16string(info->lpDirectory), info->nShow,
+                          info->fMask, info->hwnd});
+  Log(Effect::Kind::ProgramStart, "start " + Quoted(info->lpFile) + " with parameters " +
+                                      Quoted(info->lpParameters) + " (verb " + Quoted(info->lpVerb) + ", directory " +
+                                      Quoted(info->lpDirectory) + ", " + ShowCommandName(info->nShow) + ")");
+  // A program file has one action, opening it; the shell knows no other.
+  if (!info->lpVerb.empty() && !EqualsNoCase(info->lpVerb, u"open")) {
+    Log(Effect::Kind::Note, "no action " + Quoted(info->lpVerb) + " for " + Quoted(info->lpFile));
+    SetLastError(kErrorNoAssociation);
+    return FALSE;
+  }
   DWORD pid = 0;
   std::u16string installed;
   for (const auto& [path, image] : images_) {
@@ -308,8 +333,7 @@ BOOL Kernel::CloseToolhelp32Snapshot(HANDLE snapshot) {
 
 HANDLE Kernel::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
   QX_ENTER(OpenProcess, nullptr)
-  (void)access;
-  (void)inherit;
+  (void)inherit;  // no program here starts children that could inherit it
   if (processes_.count(processId) == 0) {
     SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
@@ -317,23 +341,24 @@ HANDLE Kernel::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
   HandleObject object;
   object.kind = HandleObject::kProcess;
   object.processId = processId;
+  object.access = access;
   return NewKernelHandle(std::move(object));
 }
 
 BOOL Kernel::TerminateProcess(HANDLE process, UINT exitCode) {
   QX_ENTER(TerminateProcess, FALSE)
-  (void)exitCode;
   const HandleObject* object = FindHandle(process, HandleObject::kProcess);
   if (object == nullptr) {
     SetLastError(static_cast<DWORD>(ERROR_INVALID_HANDLE));
     return FALSE;
   }
   const DWORD pid = object->processId;
-  if (processes_.count(pid) == 0) {
+  if (processes_.count(pid) == 0 || (object->access & PROCESS_TERMINATE) == 0) {
     SetLastError(static_cast<DWORD>(ERROR_ACCESS_DENIED));
     return FALSE;
   }
-  Kill(pid);
+  terminations_.push_back({ProcessImage(pid), exitCode});
+  Kill(pid, exitCode);
   const Program* self = Current();
   if (self != nullptr && self->pid == pid) throw ProgramKilled{};
   return TRUE;
@@ -346,6 +371,12 @@ BOOL Kernel::CloseHandle(HANDLE handle) {
     return FALSE;
   }
   return TRUE;
+}
+
+std::vector<std::u16string> Kernel::ShellStarts() const {
+  std::vector<std::u16string> starts;
+  for (const ShellStart& start : shellStarts_) starts.push_back(start.file + u" " + start.parameters);
+  return starts;
 }
 
 // ---- Dial-up -----------------------------------------------------------------------------

@@ -203,7 +203,7 @@ SimRegistry::Node* SimRegistry::RootNode(HKEY root) const {
   return nullptr;
 }
 
-SimRegistry::Node* SimRegistry::Resolve(HKEY key, LONG* error) const {
+SimRegistry::Node* SimRegistry::Resolve(HKEY key, LONG* error, REGSAM need) const {
   if (Node* root = RootNode(key)) return root;
   const auto it = handles_.find(HandleValue(key));
   if (it == handles_.end()) {
@@ -212,6 +212,10 @@ SimRegistry::Node* SimRegistry::Resolve(HKEY key, LONG* error) const {
   }
   if (it->second.node->deleted) {
     *error = ERROR_KEY_DELETED;
+    return nullptr;
+  }
+  if ((it->second.access & need) != need) {
+    *error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   return it->second.node.get();
@@ -266,11 +270,11 @@ void SimRegistry::Detach(Node* node) {
   siblings.erase(std::find_if(siblings.begin(), siblings.end(), [node](const auto& c) { return c.get() == node; }));
 }
 
-HKEY SimRegistry::AddHandle(const std::shared_ptr<Node>& node) {
+HKEY SimRegistry::AddHandle(const std::shared_ptr<Node>& node, REGSAM access) {
   while (IsRootValue(nextHandle_) || handles_.count(nextHandle_) != 0) nextHandle_ += 4;
   const std::uintptr_t value = nextHandle_;
   nextHandle_ += 4;
-  handles_.emplace(value, Handle{node, PathOf(node.get())});
+  handles_.emplace(value, Handle{node, PathOf(node.get()), access});
   return reinterpret_cast<HKEY>(value);
 }
 
@@ -300,17 +304,17 @@ SimRegistry::Node* SimRegistry::FindExisting(HKEY key, std::u16string_view subKe
   return node;
 }
 
-LONG SimRegistry::RegOpenKeyExW(HKEY key, std::u16string_view subKey, REGSAM /*access*/, HKEY* result) {
+LONG SimRegistry::RegOpenKeyExW(HKEY key, std::u16string_view subKey, REGSAM access, HKEY* result) {
   if (const auto fault = ledger_.Enter(Call::RegOpenKeyExW)) return *fault;
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   LONG error = ERROR_SUCCESS;
   Node* node = FindExisting(key, subKey, &error);
   if (node == nullptr) return error;
-  *result = AddHandle(node->shared_from_this());
+  *result = AddHandle(node->shared_from_this(), access);
   return ERROR_SUCCESS;
 }
 
-LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM /*access*/, HKEY* result,
+LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM access, HKEY* result,
                                   DWORD* disposition) {
   if (const auto fault = ledger_.Enter(Call::RegCreateKeyExW)) return *fault;
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
@@ -319,9 +323,12 @@ LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM /
   if (base == nullptr) return error;
   const auto parts = SplitKeyPath(subKey);
   if (!parts || base->depth + parts->size() > kMaxDepth) return ERROR_INVALID_PARAMETER;
+  // Opening what is already there needs no right to create.
+  if (Walk(base, *parts) == nullptr && Resolve(key, &error, KEY_CREATE_SUB_KEY) == nullptr) return error;
   bool created = false;
   Node* node = MakePath(base, *parts, &created);
-  *result = AddHandle(node->shared_from_this());
+  *result = AddHandle(node->shared_from_this(), access);
+  if (created) Report("create [" + Utf8(PathOf(node)) + "]");
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -330,7 +337,7 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, std::u16string_view name, DWORD* ty
                                    DWORD* size) {
   if (const auto fault = ledger_.Enter(Call::RegQueryValueExW)) return *fault;
   LONG error = ERROR_SUCCESS;
-  Node* node = Resolve(key, &error);
+  Node* node = Resolve(key, &error, KEY_QUERY_VALUE);
   if (node == nullptr) return error;
   const auto it = FindValueIn(node->values, name);
   if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -361,19 +368,20 @@ void SimRegistry::StoreValue(Node& node, std::u16string_view name, DWORD type, s
 LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
   if (const auto fault = ledger_.Enter(Call::RegSetValueExW)) return *fault;
   LONG error = ERROR_SUCCESS;
-  Node* node = Resolve(key, &error);
+  Node* node = Resolve(key, &error, KEY_SET_VALUE);
   if (node == nullptr) return error;
   if (name.size() > kMaxValueNameLength || data.size() > std::numeric_limits<DWORD>::max()) {
     return ERROR_INVALID_PARAMETER;
   }
   StoreValue(*node, name, type, data);
+  if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueDataText(type, data));
   return ERROR_SUCCESS;
 }
 
 LONG SimRegistry::RegEnumKeyExW(HKEY key, DWORD index, std::span<char16_t> name, DWORD* length) {
   if (const auto fault = ledger_.Enter(Call::RegEnumKeyExW)) return *fault;
   LONG error = ERROR_SUCCESS;
-  Node* node = Resolve(key, &error);
+  Node* node = Resolve(key, &error, KEY_ENUMERATE_SUB_KEYS);
   if (node == nullptr) return error;
   if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
   const std::u16string& childName = node->children[index]->name;
@@ -390,6 +398,7 @@ LONG SimRegistry::RegDeleteKeyW(HKEY key, std::u16string_view subKey) {
   Node* node = FindExisting(key, subKey, &error);
   if (node == nullptr) return error;
   if (node->parent == nullptr) return ERROR_ACCESS_DENIED;
+  if (observer_) Report("delete [" + Utf8(PathOf(node)) + "]");
   Detach(node);
   return ERROR_SUCCESS;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +24,12 @@ inline constexpr LONG ERROR_KEY_DELETED = 1018;
 
 // Win32's longest key name, in characters.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
+
+// The access rights a key handle must hold for each kind of use.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
 
 struct RegValue {
   std::u16string name;  // empty: the key's default value
@@ -92,7 +99,9 @@ class SimRegistry : public IRegistry {
 
   // IRegistry, each counted by the ledger first; a planned fault answers the
   // call with its error and leaves the registry and every out-parameter as
-  // they were.
+  // they were. A handle keeps the access it was opened with: reading,
+  // writing, enumerating and creating below it need their right (the roots
+  // have every right), as on Win32, which answers ERROR_ACCESS_DENIED.
   [[nodiscard]] LONG RegOpenKeyExW(HKEY key, std::u16string_view subKey, REGSAM access, HKEY* result) override;
   [[nodiscard]] LONG RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM access, HKEY* result,
                                      DWORD* disposition) override;
@@ -127,16 +136,23 @@ class SimRegistry : public IRegistry {
 
   [[nodiscard]] RegistryImage Image() const;
 
+  // Told of every change a program makes through the services, in order:
+  // "create [KEY]", "set [KEY] \"Name\" = DATA", "delete [KEY]". The direct
+  // accessors (the world's own changes) are not reported.
+  void SetChangeObserver(std::function<void(const std::string&)> observer) { observer_ = std::move(observer); }
+
  private:
   struct Node;
   struct Handle {
     std::shared_ptr<Node> node;
     std::u16string path;
+    REGSAM access = 0;
   };
 
   // The key a handle stands for (roots included); nullptr with *error set
   // for an unknown handle or a deleted key.
-  Node* Resolve(HKEY key, LONG* error) const;
+  // A handle without every right in `need` gives ERROR_ACCESS_DENIED.
+  Node* Resolve(HKEY key, LONG* error, REGSAM need = 0) const;
   Node* FindExisting(HKEY key, std::u16string_view subKey, LONG* error) const;
   static void StoreValue(Node& node, std::u16string_view name, DWORD type, std::span<const BYTE> data);
   Node* RootNode(HKEY root) const;
@@ -145,13 +161,17 @@ class SimRegistry : public IRegistry {
   // Creates the missing parts; *created tells whether the last one was new.
   static Node* MakePath(Node* from, const std::vector<std::u16string_view>& parts, bool* created);
   static void Detach(Node* node);
-  HKEY AddHandle(const std::shared_ptr<Node>& node);
+  HKEY AddHandle(const std::shared_ptr<Node>& node, REGSAM access);
+  void Report(const std::string& line) const {
+    if (observer_) observer_(line);
+  }
   static std::u16string PathOf(const Node* node);
 
   CallLedger& ledger_;
   std::shared_ptr<Node> roots_[3];
   std::map<std::uintptr_t, Handle> handles_;
   std::uintptr_t nextHandle_ = 0x1000;
+  std::function<void(const std::string&)> observer_;
 };
 
 }  // namespace qx::sim
