@@ -73,6 +73,38 @@ TEST(Qxsim, FailedExpectationsRunOnButFailTheScenario) {
   EXPECT_NE(run.transcript.find("== still running"), std::string::npos);
 }
 
+// An ordered expectation holds only when the parts appear among the last
+// step's effects in that order; a trace names the program behind each.
+TEST(Qxsim, OrderedExpectationsFollowTheLastStep) {
+  const auto entries = std::filesystem::path(__FILE__).parent_path().parent_path() / "scenarios" / "connection-manager.reg";
+  const std::string story =
+      "import \"" + entries.string() + "\"\n"
+      "trace on\n"
+      "window open Notes Notes\n"
+      "dial Office\n"
+      "start client\n"
+      "send 1126 0\n";
+  const std::string typeOff = "\"set [HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\ConnMgr\\Providers\\"
+                              "{EF097F4C-DC4B-4c98-8FF6-AEF805DC0E8E}\\HTTP-x] \\\"Type\\\"\"";
+  struct Case {
+    std::string order;
+    int status;
+  };
+  const Case cases[] = {
+      {"\"Quorvix.exe: dial-up connection hung up\" then " + typeOff + " then \"\\\"USEQUORVIX\\\"=dword:00000000\"", 0},
+      {typeOff + " then \"hung up\"", 1},  // the switch comes after the hang-up
+      {"\"hung up\" \"start \\\"connmgr.exe\\\" with parameters \\\"\\\" (verb \\\"open\\\", directory "
+       "\\\"\\\", SW_SHOWNORMAL)\"",
+       0},
+      {"\"stv.exe: hung up\" then \"connmgr\"", 1},  // another program did it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.order);
+    const Outcome run = RunScenario(story + "expect process connmgr.exe\nexpect order " + c.order + "\n");
+    EXPECT_EQ(run.status, c.status) << run.transcript;
+  }
+}
+
 TEST(Qxsim, MessagesFromOtherProgramsNeverReachIntoTheirMemory) {
   // A foreign WM_DRAWITEM points into the sender's memory: the tray must
   // not draw from it, whatever it holds.

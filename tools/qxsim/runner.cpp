@@ -134,7 +134,8 @@ void Runner::RunLine(const Line& line) {
   const sim::RegistryImage before = device_.registry().Image();
   device_.kernel().TakeEffects();
   verb->run(*this, line);
-  Report(before);
+  std::vector<sim::Effect> effects = Report(before);
+  if (verb->name != "expect") lastEffects_ = std::move(effects);
 }
 
 HWND Runner::ClientWindow(std::size_t index) {

@@ -61,7 +61,8 @@ class Runner {
   };
 
   void RunLine(const Line& line);
-  void Report(const sim::RegistryImage& before);
+  // Prints what the step caused; returns its effects.
+  std::vector<sim::Effect> Report(const sim::RegistryImage& before);
   [[noreturn]] void Fail(const Line& line, const std::string& message) const;
   std::filesystem::path Resolve(const Line& line, const std::string& path) const;
 
@@ -77,6 +78,8 @@ class Runner {
   sim::SimDevice device_;
   bool failed_ = false;
   bool inNote_ = false;
+  // What the last step other than an expectation caused, for `expect order`.
+  std::vector<sim::Effect> lastEffects_;
 };
 
 }  // namespace qx::qxsim

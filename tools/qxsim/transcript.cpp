@@ -3,10 +3,18 @@
 
 namespace qx::qxsim {
 
-void Runner::Report(const sim::RegistryImage& before) {
-  for (const sim::Effect& effect : device_.kernel().TakeEffects()) out_ << "    " << effect.text << "\n";
+std::string TraceLine(const sim::Effect& effect) {
+  return effect.program.empty() ? effect.text : effect.program + ": " + effect.text;
+}
+
+std::vector<sim::Effect> Runner::Report(const sim::RegistryImage& before) {
+  std::vector<sim::Effect> effects = device_.kernel().TakeEffects();
+  // A trace names the program behind each effect; registry changes are
+  // among them, in the order they happened.
+  const bool tracing = device_.kernel().Tracing();
+  for (const sim::Effect& effect : effects) out_ << "    " << (tracing ? TraceLine(effect) : effect.text) << "\n";
   const std::vector<std::string> changes = sim::Diff(before, device_.registry().Image());
-  if (changes.empty()) return;
+  if (changes.empty()) return effects;
   out_ << "    registry:\n";
   // Values follow the key they belong to, so each key's path is shown once.
   std::string lastKey;
@@ -23,6 +31,7 @@ void Runner::Report(const sim::RegistryImage& before) {
     lastKey = key;
     out_ << "        " << change.substr(0, open) << change.substr(close + 2) << "\n";
   }
+  return effects;
 }
 
 }  // namespace qx::qxsim

@@ -28,6 +28,10 @@ std::string Seconds(DWORD ms);
 // A host file's bytes; *ok is false when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path, bool* ok);
 
+// An effect as a trace shows it: "Quorvix.exe: set [...] ...", or the text
+// alone for the world's own.
+std::string TraceLine(const sim::Effect& effect);
+
 // Puts a launcher edition on the device at `path`.
 void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const LauncherEdition& edition);
 // A string value's text up to its terminator; empty when it is missing or
@@ -57,6 +61,9 @@ struct VerbTable {
   // One control as the `dialog` verb lists it: id, kind, text, state.
   static std::string DescribeControl(const sim::WindowInfo& control);
   static void Expect(Runner& r, const Line& line);
+  // `expect order PART [then] PART...`: true when the last step's effects
+  // contain each part in this order; *actual tells where it broke.
+  static bool EffectsInOrder(Runner& r, const std::vector<std::string>& parts, std::string* actual);
 };
 
 }  // namespace qx::qxsim

@@ -35,6 +35,12 @@ DWORD VerbTable::Duration(Runner& r, const Line& line, const std::vector<std::st
 void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
   verbs.push_back({"note", "note TEXT...", [](Runner&, const Line&) {}});
 
+  verbs.push_back({"trace", "trace on|off", [](Runner& r, const Line& line) {
+                     const std::string how = line.words.size() == 2 ? Lower(line.words[1]) : std::string();
+                     if (how != "on" && how != "off") r.Fail(line, "usage: trace on|off");
+                     r.device_.kernel().SetTracing(how == "on");
+                   }});
+
   verbs.push_back({"advance", "advance N ticks | Nms | Ns", [](Runner& r, const Line& line) {
                      r.device_.kernel().AdvanceTime(Duration(r, line, line.words));
                    }});

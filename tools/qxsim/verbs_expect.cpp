@@ -11,7 +11,7 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   if (negated) words.erase(words.begin());
   const std::string usage =
       "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
-      "[no] window WINDOW";
+      "[no] window WINDOW | order PART [then] PART...";
   if (words.empty()) r.Fail(line, usage);
   const std::string what = Lower(words[0]);
   bool holds = false;
@@ -41,6 +41,15 @@ void VerbTable::Expect(Runner& r, const Line& line) {
     } else if (value) {
       actual = sim::RegValueDataText(value->type, value->data);
     }
+  } else if (what == "order" && words.size() >= 3 && !negated) {
+    std::vector<std::string> parts;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      // "then" between parts is for the reader; quoted, it is a part.
+      if (Lower(words[i]) == "then" && !line.quoted[i + 1]) continue;
+      parts.push_back(words[i]);
+    }
+    if (parts.size() < 2) r.Fail(line, usage);
+    holds = EffectsInOrder(r, parts, &actual);
   } else if (what == "key" && words.size() == 2) {
     std::u16string path;
     const HKEY root = r.RootOf(line, words[1], &path);
@@ -72,8 +81,26 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   }
 }
 
+bool VerbTable::EffectsInOrder(Runner& r, const std::vector<std::string>& parts, std::string* actual) {
+  // Each part is looked for after the effect the part before it matched,
+  // in the effect as a trace shows it, so a part may name the program.
+  std::size_t next = 0;
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    while (next < r.lastEffects_.size() && TraceLine(r.lastEffects_[next]).find(parts[p]) == std::string::npos) ++next;
+    if (next == r.lastEffects_.size()) {
+      *actual = p == 0 ? "no effect with \"" + parts[p] + "\""
+                       : "no effect with \"" + parts[p] + "\" after \"" + parts[p - 1] + "\"";
+      return false;
+    }
+    ++next;
+  }
+  return true;
+}
+
 void VerbTable::AddExpectVerbs(std::vector<Runner::Verb>& verbs) {
-  verbs.push_back({"expect", "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW",
+  verbs.push_back({"expect",
+                   "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW | "
+                   "order PART [then] PART...",
                    [](Runner& r, const Line& line) { Expect(r, line); }});
 }
 
