@@ -76,9 +76,16 @@ TEST(Qxsim, FailedExpectationsRunOnButFailTheScenario) {
 // An ordered expectation holds only when the parts appear among the last
 // step's effects in that order; a trace names the program behind each.
 TEST(Qxsim, OrderedExpectationsFollowTheLastStep) {
-  const auto entries = std::filesystem::path(__FILE__).parent_path().parent_path() / "scenarios" / "connection-manager.reg";
+  const auto dir = std::filesystem::temp_directory_path() / "qxsim_order_test";
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream file(dir / "entries.reg");
+    file << "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\ConnMgr\\Providers\\"
+            "{EF097F4C-DC4B-4c98-8FF6-AEF805DC0E8E}\\HTTP-x]\n\"Type\"=dword:00000001\n";
+  }
   const std::string story =
-      "import \"" + entries.string() + "\"\n"
+      "import \"" + (dir / "entries.reg").string() + "\"\n"
       "trace on\n"
       "window open Notes Notes\n"
       "dial Office\n"
