@@ -144,6 +144,8 @@ boot_device() {
   start 'C:\windows\system32\connmgr.exe'
   start 'C:\windows\system32\connmgr.exe'
   eventually connmgr_count 2
+  # Listed as soon as they exist, they log their start a little later.
+  eventually started_times connmgr.exe 2
   DEVICE_CONNMGR=$(process_ids connmgr.exe | sort)
   rm -f "$WINEPREFIX/drive_c/windows/qx-starts.log"
 }
