@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <set>
+#include "platform/sim/text.h"
 #include "tests/test_bytes.h"
 
 namespace qx::sim {
@@ -146,6 +147,43 @@ TEST_F(SimRegistryTest, EnumListsSubKeysInCreationOrder) {
   EXPECT_EQ(reg.RegEnumKeyExW(key, 0, exact, &length), ERROR_SUCCESS);
   EXPECT_EQ(length, 7u);
   reg.RegCloseKey(key);
+}
+
+// Lookups go through an index beside each list: after removals from the
+// front, the middle and the end, every entry left must still be found as
+// itself, and a name that comes back is new, last and spelled as given.
+TEST_F(SimRegistryTest, LookupsFollowRemovalsAndReturns) {
+  const std::u16string_view names[] = {u"V0", u"V1", u"V2", u"V3", u"V4", u"V5"};
+  for (BYTE i = 0; i < 6; ++i) {
+    reg.SetValue(HKEY_LOCAL_MACHINE, u"K", names[i], REG_BINARY, std::vector<BYTE>{i});
+    reg.CreateKey(HKEY_LOCAL_MACHINE, std::u16string(u"K\\") + std::u16string(names[i]));
+  }
+  for (std::u16string_view gone : {u"v0", u"V3", u"v5"}) {
+    ASSERT_TRUE(reg.DeleteValue(HKEY_LOCAL_MACHINE, u"K", gone));
+    ASSERT_TRUE(reg.DeleteKey(HKEY_LOCAL_MACHINE, std::u16string(u"k\\") + std::u16string(gone)));
+  }
+  reg.SetValue(HKEY_LOCAL_MACHINE, u"K", u"v3", REG_BINARY, std::vector<BYTE>{33});
+  reg.CreateKey(HKEY_LOCAL_MACHINE, u"K\\v3");
+
+  const struct {
+    std::u16string_view name;
+    std::optional<BYTE> data;
+  } expected[] = {{u"v0", {}}, {u"v1", 1}, {u"V2", 2}, {u"V3", 33}, {u"v4", 4}, {u"V5", {}}};
+  for (const auto& e : expected) {
+    const auto value = reg.GetValue(HKEY_LOCAL_MACHINE, u"K", e.name);
+    ASSERT_EQ(value.has_value(), e.data.has_value()) << Utf8(e.name);
+    if (value) {
+      EXPECT_EQ(value->data, std::vector<BYTE>{*e.data}) << Utf8(e.name);
+    }
+    EXPECT_EQ(reg.KeyExists(HKEY_LOCAL_MACHINE, std::u16string(u"K\\") + std::u16string(e.name)),
+              e.data.has_value())
+        << Utf8(e.name);
+  }
+  std::vector<std::u16string> valueNames;
+  for (const RegValue& value : reg.Values(HKEY_LOCAL_MACHINE, u"K")) valueNames.push_back(value.name);
+  const std::vector<std::u16string> order = {u"V1", u"V2", u"V4", u"v3"};
+  EXPECT_EQ(valueNames, order);
+  EXPECT_EQ(reg.SubKeyNames(HKEY_LOCAL_MACHINE, u"K"), order);
 }
 
 TEST_F(SimRegistryTest, DeleteRemovesTheSubtreeAndLeavesStaleHandles) {

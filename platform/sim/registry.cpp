@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include "platform/sim/reg_format.h"
 #include "platform/sim/text.h"
@@ -171,6 +172,28 @@ std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& 
 
 // ---- SimRegistry ----------------------------------------------------------
 
+namespace {
+
+// Hashing and comparing names the way the registry matches them, so an index
+// can be searched with any spelling of a name without building a folded copy.
+struct FoldedHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view name) const {
+    std::size_t hash = 14695981039346656037ULL;  // FNV-1a over the folded units
+    for (char16_t c : name) hash = (hash ^ FoldAscii(c)) * 1099511628211ULL;
+    return hash;
+  }
+};
+struct FoldedEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const { return NamesEqual(a, b); }
+};
+
+}  // namespace
+
+// A key keeps its sub-keys and values in creation order, which is the order
+// enumeration and export show, and beside each list an index by folded name,
+// so that finding one entry costs the same however many siblings it has.
 struct SimRegistry::Node : std::enable_shared_from_this<Node> {
   std::u16string name;
   Node* parent = nullptr;  // meaningful only while the key is not deleted
@@ -178,12 +201,59 @@ struct SimRegistry::Node : std::enable_shared_from_this<Node> {
   bool deleted = false;
   std::vector<RegValue> values;
   std::vector<std::shared_ptr<Node>> children;
+  // Views of the children's own names, which never change and live as long
+  // as the child is attached.
+  std::unordered_map<std::u16string_view, Node*, FoldedHash, FoldedEqual> childIndex;
+  // Value name to its position in values.
+  std::unordered_map<std::u16string, std::size_t, FoldedHash, FoldedEqual> valueIndex;
 
   Node* Child(std::u16string_view childName) const {
-    for (const auto& child : children) {
-      if (NamesEqual(child->name, childName)) return child.get();
+    const auto it = childIndex.find(childName);
+    return it == childIndex.end() ? nullptr : it->second;
+  }
+
+  Node* AddChild(std::u16string_view childName) {
+    auto child = std::make_shared<Node>();
+    child->name = std::u16string(childName);
+    child->parent = this;
+    child->depth = depth + 1;
+    Node* added = child.get();
+    children.push_back(std::move(child));
+    childIndex.emplace(added->name, added);
+    return added;
+  }
+
+  void RemoveChild(Node* child) {
+    childIndex.erase(std::u16string_view(child->name));
+    children.erase(std::find_if(children.begin(), children.end(), [child](const auto& c) { return c.get() == child; }));
+  }
+
+  RegValue* FindValue(std::u16string_view valueName) {
+    const auto it = valueIndex.find(valueName);
+    return it == valueIndex.end() ? nullptr : &values[it->second];
+  }
+
+  // A value set again keeps its place among the key's values.
+  void StoreValue(std::u16string_view valueName, DWORD type, std::span<const BYTE> data) {
+    if (RegValue* value = FindValue(valueName)) {
+      value->type = type;
+      value->data.assign(data.begin(), data.end());
+      return;
     }
-    return nullptr;
+    valueIndex.emplace(std::u16string(valueName), values.size());
+    values.push_back({std::u16string(valueName), type, {data.begin(), data.end()}});
+  }
+
+  bool EraseValue(std::u16string_view valueName) {
+    const auto it = valueIndex.find(valueName);
+    if (it == valueIndex.end()) return false;
+    const std::size_t position = it->second;
+    valueIndex.erase(it);
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
+    for (auto& [indexed, at] : valueIndex) {
+      if (at > position) --at;
+    }
+    return true;
   }
 };
 
@@ -244,14 +314,7 @@ SimRegistry::Node* SimRegistry::MakePath(Node* from, const std::vector<std::u16s
   for (std::u16string_view part : parts) {
     Node* next = node->Child(part);
     *created = next == nullptr;
-    if (next == nullptr) {
-      auto child = std::make_shared<Node>();
-      child->name = std::u16string(part);
-      child->parent = node;
-      child->depth = node->depth + 1;
-      next = child.get();
-      node->children.push_back(std::move(child));
-    }
+    if (next == nullptr) next = node->AddChild(part);
     node = next;
   }
   return node;
@@ -266,8 +329,7 @@ void SimRegistry::Detach(Node* node) {
     n->deleted = true;
     for (const auto& child : n->children) pending.push_back(child.get());
   }
-  auto& siblings = node->parent->children;
-  siblings.erase(std::find_if(siblings.begin(), siblings.end(), [node](const auto& c) { return c.get() == node; }));
+  node->parent->RemoveChild(node);
 }
 
 HKEY SimRegistry::AddHandle(const std::shared_ptr<Node>& node, REGSAM access) {
@@ -339,30 +401,19 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, std::u16string_view name, DWORD* ty
   LONG error = ERROR_SUCCESS;
   Node* node = Resolve(key, &error, KEY_QUERY_VALUE);
   if (node == nullptr) return error;
-  const auto it = FindValueIn(node->values, name);
-  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  const RegValue* value = node->FindValue(name);
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   LONG status = ERROR_SUCCESS;
   if (data.data() != nullptr) {
-    if (data.size() < it->data.size()) {
+    if (data.size() < value->data.size()) {
       status = ERROR_MORE_DATA;
-    } else if (!it->data.empty()) {
-      std::memcpy(data.data(), it->data.data(), it->data.size());
+    } else if (!value->data.empty()) {
+      std::memcpy(data.data(), value->data.data(), value->data.size());
     }
   }
-  if (type != nullptr) *type = it->type;
-  if (size != nullptr) *size = static_cast<DWORD>(it->data.size());
+  if (type != nullptr) *type = value->type;
+  if (size != nullptr) *size = static_cast<DWORD>(value->data.size());
   return status;
-}
-
-// A value set again keeps its place among the key's values.
-void SimRegistry::StoreValue(Node& node, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
-  const auto it = FindValueIn(node.values, name);
-  if (it != node.values.end()) {
-    it->type = type;
-    it->data.assign(data.begin(), data.end());
-  } else {
-    node.values.push_back({std::u16string(name), type, {data.begin(), data.end()}});
-  }
 }
 
 LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
@@ -373,7 +424,7 @@ LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type,
   if (name.size() > kMaxValueNameLength || data.size() > std::numeric_limits<DWORD>::max()) {
     return ERROR_INVALID_PARAMETER;
   }
-  StoreValue(*node, name, type, data);
+  node->StoreValue(name, type, data);
   if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueDataText(type, data));
   return ERROR_SUCCESS;
 }
@@ -420,18 +471,18 @@ bool SimRegistry::KeyExists(HKEY root, std::u16string_view path) const { return 
 
 std::optional<SimRegistry::Value> SimRegistry::GetValue(HKEY root, std::u16string_view path,
                                                         std::u16string_view name) const {
-  const Node* node = WalkPath(root, path);
+  Node* node = WalkPath(root, path);
   if (node == nullptr) return std::nullopt;
-  const auto it = FindValueIn(node->values, name);
-  if (it == node->values.end()) return std::nullopt;
-  return *it;
+  const RegValue* value = node->FindValue(name);
+  if (value == nullptr) return std::nullopt;
+  return *value;
 }
 
 bool SimRegistry::SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                            std::span<const BYTE> data) {
   if (name.size() > kMaxValueNameLength || !CreateKey(root, path)) return false;
   Node* node = WalkPath(root, path);
-  StoreValue(*node, name, type, data);
+  node->StoreValue(name, type, data);
   return true;
 }
 
@@ -453,11 +504,7 @@ bool SimRegistry::DeleteKey(HKEY root, std::u16string_view path) {
 
 bool SimRegistry::DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name) {
   Node* node = WalkPath(root, path);
-  if (node == nullptr) return false;
-  const auto it = FindValueIn(node->values, name);
-  if (it == node->values.end()) return false;
-  node->values.erase(it);
-  return true;
+  return node != nullptr && node->EraseValue(name);
 }
 
 std::vector<std::u16string> SimRegistry::SubKeyNames(HKEY root, std::u16string_view path) const {

@@ -154,7 +154,6 @@ class SimRegistry : public IRegistry {
   // A handle without every right in `need` gives ERROR_ACCESS_DENIED.
   Node* Resolve(HKEY key, LONG* error, REGSAM need = 0) const;
   Node* FindExisting(HKEY key, std::u16string_view subKey, LONG* error) const;
-  static void StoreValue(Node& node, std::u16string_view name, DWORD type, std::span<const BYTE> data);
   Node* RootNode(HKEY root) const;
   static Node* Walk(Node* from, const std::vector<std::u16string_view>& parts);
   Node* WalkPath(HKEY root, std::u16string_view path) const;
