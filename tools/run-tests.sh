@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once as built, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the Windows builds
-# and their end-to-end tests under Wine (tests/e2e/run.sh).
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the benchmarks'
+# checks (the digest against OpenSSL, a switch's cost per entry); then the
+# Windows builds and their end-to-end tests under Wine (tests/e2e/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
+qx_need_packages libbenchmark-dev libssl-dev valgrind
 jobs=$(nproc 2>/dev/null || echo 2)
-for preset in default sanitize; do
+for preset in default sanitize bench; do
   echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
