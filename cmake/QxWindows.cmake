@@ -22,6 +22,19 @@ add_custom_command(
   COMMENT "Writing the resource script from the client's templates")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
+# ---- Shipping: each deliverable stripped after its debug information has
+# gone to build/win32/debug/<edition>/, its size printed and held to its
+# budget (the handheld has a few megabytes for everything).
+function(qx_ship target budget_kib)
+  math(EXPR budget "${budget_kib} * 1024")
+  get_target_property(bin_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+  get_filename_component(edition ${bin_dir} NAME)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DBINARY=$<TARGET_FILE:${target}> -DDEBUG_DIR=${CMAKE_BINARY_DIR}/debug/${edition}
+            -DOBJCOPY=${QX_MINGW_PREFIX}-objcopy -DBUDGET=${budget} -P ${PROJECT_SOURCE_DIR}/cmake/QxShip.cmake
+    VERBATIM)
+endfunction()
+
 # ---- The tray client: Quorvix.exe and Quorvix2003.exe.
 foreach(edition 2002 2003)
   if(edition STREQUAL 2002)
@@ -30,27 +43,30 @@ foreach(edition 2002 2003)
     set(name Quorvix2003)
   endif()
   add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/client/main_win32.cpp ${QX_RESOURCE_DIR}/quorvix.rc)
-  target_link_libraries(${name} PRIVATE qx_client qx_win32)
+  target_link_libraries(${name} PRIVATE qx_client qx_win32 qx_win32_runtime)
   target_compile_definitions(${name} PRIVATE QX_CLIENT_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(${name} PRIVATE -municode)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+  qx_ship(${name} 256)
 endforeach()
 
 # ---- The launcher: stv.exe per edition.
 foreach(edition 2002 2003)
   add_executable(stv_${edition} WIN32 ${PROJECT_SOURCE_DIR}/launcher/main_win32.cpp)
-  target_link_libraries(stv_${edition} PRIVATE qx_launcher qx_win32)
+  target_link_libraries(stv_${edition} PRIVATE qx_launcher qx_win32 qx_win32_runtime)
   target_compile_definitions(stv_${edition} PRIVATE QX_LAUNCHER_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(stv_${edition} PRIVATE -municode)
   set_target_properties(stv_${edition} PROPERTIES OUTPUT_NAME stv RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+  qx_ship(stv_${edition} 192)
 endforeach()
 
 # ---- The setup extension: Pranset.dll with exactly the four hooks.
 if(EXISTS ${PROJECT_SOURCE_DIR}/setup/pranset.h)
   add_library(Pranset SHARED ${PROJECT_SOURCE_DIR}/setup/exports_win32.cpp ${PROJECT_SOURCE_DIR}/setup/pranset.def)
-  target_link_libraries(Pranset PRIVATE qx_setup qx_win32)
+  target_link_libraries(Pranset PRIVATE qx_setup qx_win32 qx_win32_runtime)
   target_compile_definitions(Pranset PRIVATE UNICODE _UNICODE)
   set_target_properties(Pranset PROPERTIES PREFIX "" OUTPUT_NAME Pranset RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/2003)
+  qx_ship(Pranset 192)
 endif()
 
 # ---- End-to-end test programs: stand-ins for the device's own programs and

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 source tools/deps.sh
-qx_need_packages mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth fonts-nanum python3
+qx_need_packages mingw-w64 g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth fonts-nanum python3
 
 echo "== build: windows"
 bash tools/build-windows.sh
