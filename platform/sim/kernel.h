@@ -93,6 +93,7 @@ struct WindowInfo {
   bool topmost = false;
   HWND parent = nullptr;
   int id = 0;
+  int imageId = 0;  // the bitmap or icon resource an image static shows
   LONG style = 0;
   bool checked = false;
   bool pushed = false;
@@ -100,6 +101,10 @@ struct WindowInfo {
   std::vector<std::u16string> items;
   std::vector<DrawOp> lastPaint;
   bool commandBarShown = false;
+  // A message box: its text and MB_ button set (the title is its caption).
+  bool messageBox = false;
+  std::u16string boxText;
+  UINT boxType = 0;
 };
 
 struct ProcessInfo {
@@ -113,6 +118,13 @@ struct MenuItemInfo {
   std::u16string text;
   bool checked = false;
   bool separator = false;
+};
+
+// The popup menu being tracked: where its program asked for it and what it offers.
+struct OpenMenuInfo {
+  POINT at{};
+  UINT flags = 0;  // TPM_ alignment flags
+  std::vector<MenuItemInfo> items;
 };
 
 class ProgramKilled {};  // unwinds a program's thread; never caught by programs
@@ -239,6 +251,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void DismissMenu();
   [[nodiscard]] bool MenuOpen() const { return menuOpen_.has_value(); }
   std::vector<MenuItemInfo> OpenMenuItems();
+  [[nodiscard]] std::optional<OpenMenuInfo> OpenMenuShown() const;
   // Answers the open message box, or queues the answer for the next one.
   bool Answer(int button, std::string* why);
   [[nodiscard]] bool BoxOpen() const { return boxOpen_.has_value(); }
@@ -368,6 +381,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
     HMENU menu;
     HWND owner;
     DWORD processId;
+    POINT at;
+    UINT flags;
     std::optional<UINT> choice;
     bool done = false;
   };

@@ -20,9 +20,12 @@ struct Kernel::Window {
   LONG style = 0;
   DWORD exStyle = 0;
   int id = 0;
+  int imageId = 0;  // the bitmap or icon of an image static
   IWindowHandler* handler = nullptr;
   bool dialog = false;
   bool messageBox = false;
+  std::u16string boxText;  // a message box's text and MB_ type
+  UINT boxType = 0;
   bool commandBar = false;
   // control state
   bool checked = false;

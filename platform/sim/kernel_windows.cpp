@@ -573,6 +573,7 @@ HWND Kernel::CreateDialogIndirectW(const DialogTemplate& dialog, HWND parent, IW
     child.id = control.id;
     child.style = static_cast<LONG>(control.style);
     child.exStyle = control.exStyle;
+    child.imageId = control.imageId;
     child.visible = (control.style & WS_VISIBLE) != 0;
     child.enabled = (control.style & WS_DISABLED) == 0;
     for (std::u16string_view item : control.items) child.items.emplace_back(item);
@@ -931,6 +932,8 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   const HWND previousForeground = foreground_;
   Window& box = CreateWindowObject(self->pid, kDialogClass, caption, {10, 100, 230, 220}, owner);
   box.messageBox = true;
+  box.boxText = text;
+  box.boxType = type;
   box.visible = true;
   const HWND hwnd = box.hwnd;
   zOrder_.insert(zOrder_.begin(), hwnd);
@@ -1055,12 +1058,17 @@ BOOL Kernel::DestroyMenu(HMENU menu) {
 }
 
 std::vector<MenuItemInfo> Kernel::OpenMenuItems() {
-  std::vector<MenuItemInfo> items;
-  if (!menuOpen_) return items;
-  const auto it = menus_.find(reinterpret_cast<std::uintptr_t>(menuOpen_->menu));
-  if (it == menus_.end()) return items;
-  for (const auto& entry : it->second->items) items.push_back({entry.id, entry.text, entry.checked, entry.separator});
-  return items;
+  auto shown = OpenMenuShown();
+  return shown ? std::move(shown->items) : std::vector<MenuItemInfo>{};
+}
+
+std::optional<OpenMenuInfo> Kernel::OpenMenuShown() const {
+  if (!menuOpen_) return std::nullopt;
+  OpenMenuInfo info{menuOpen_->at, menuOpen_->flags, {}};
+  if (const auto it = menus_.find(reinterpret_cast<std::uintptr_t>(menuOpen_->menu)); it != menus_.end()) {
+    for (const auto& entry : it->second->items) info.items.push_back({entry.id, entry.text, entry.checked, entry.separator});
+  }
+  return info;
 }
 
 BOOL Kernel::TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) {
@@ -1080,7 +1088,7 @@ BOOL Kernel::TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) {
   Program* self = Current();
   if (self == nullptr) return TRUE;  // nobody to choose: the menu closes at once
   const auto previous = menuOpen_;
-  menuOpen_ = OpenMenu{menu, owner, self->pid, std::nullopt};
+  menuOpen_ = OpenMenu{menu, owner, self->pid, {x, y}, flags, std::nullopt};
   while (menuOpen_ && !menuOpen_->done) {
     MSG msg;
     if (!GetMessageW(&msg)) {

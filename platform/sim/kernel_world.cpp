@@ -722,6 +722,7 @@ std::optional<WindowInfo> Kernel::Describe(HWND hwnd) const {
   info.topmost = window->topmost;
   info.parent = window->parent;
   info.id = window->id;
+  info.imageId = window->imageId;
   info.style = window->style;
   info.checked = window->checked;
   info.pushed = window->pushed;
@@ -729,6 +730,9 @@ std::optional<WindowInfo> Kernel::Describe(HWND hwnd) const {
   info.items = window->items;
   info.lastPaint = window->lastPaint;
   info.commandBarShown = window->commandBar;
+  info.messageBox = window->messageBox;
+  info.boxText = window->boxText;
+  info.boxType = window->boxType;
   return info;
 }
 
