@@ -116,9 +116,11 @@ std::string ValueText(const RegValue& value) {
   return RegValueNameText(value.name) + " = " + RegValueDataText(value.type, value.data);
 }
 
-void DiffCreated(const ImageKey& key, const std::string& path, std::vector<std::string>& out) {
-  out.push_back("+ [" + path + "]");
-  for (const RegValue& value : key.values) out.push_back("+ [" + path + "] " + ValueText(value));
+using Kind = RegChange::Kind;
+
+void DiffCreated(const ImageKey& key, const std::string& path, std::vector<RegChange>& out) {
+  out.push_back({Kind::KeyCreated, path, {}, {}});
+  for (const RegValue& value : key.values) out.push_back({Kind::ValueAdded, path, value, {}});
   for (const ImageKey& sub : key.subKeys) DiffCreated(sub, path + "\\" + Utf8(sub.name), out);
 }
 
@@ -130,26 +132,24 @@ const ImageKey* FindSub(const ImageKey& key, std::u16string_view name) {
 
 // Changes read in the key's own order: what was there (kept, changed or
 // gone) first, then what is new, which is where creation order puts it.
-void DiffKey(const ImageKey& before, const ImageKey& after, const std::string& path,
-             std::vector<std::string>& out) {
+void DiffKey(const ImageKey& before, const ImageKey& after, const std::string& path, std::vector<RegChange>& out) {
   for (const RegValue& old : before.values) {
     const RegValue* now = after.FindValue(old.name);
     if (now == nullptr) {
-      out.push_back("- [" + path + "] " + ValueText(old));
+      out.push_back({Kind::ValueRemoved, path, old, {}});
     } else if (!(*now == old)) {
-      out.push_back("~ [" + path + "] " + ValueText(*now) + " (was " +
-                    (old.name == now->name ? RegValueDataText(old.type, old.data) : ValueText(old)) + ")");
+      out.push_back({Kind::ValueChanged, path, *now, old});
     }
   }
   for (const RegValue& value : after.values) {
-    if (before.FindValue(value.name) == nullptr) out.push_back("+ [" + path + "] " + ValueText(value));
+    if (before.FindValue(value.name) == nullptr) out.push_back({Kind::ValueAdded, path, value, {}});
   }
   for (const ImageKey& old : before.subKeys) {
     const std::string subPath = path + "\\" + Utf8(old.name);
     if (const ImageKey* now = FindSub(after, old.name)) {
       DiffKey(old, *now, subPath, out);
     } else {
-      out.push_back("- [" + subPath + "]");
+      out.push_back({Kind::KeyDeleted, subPath, {}, {}});
     }
   }
   for (const ImageKey& sub : after.subKeys) {
@@ -159,13 +159,33 @@ void DiffKey(const ImageKey& before, const ImageKey& after, const std::string& p
 
 }  // namespace
 
-std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& after) {
-  std::vector<std::string> out;
+std::vector<RegChange> Changes(const RegistryImage& before, const RegistryImage& after) {
+  std::vector<RegChange> out;
   for (HKEY root : kRegistryRoots) {
     const ImageKey* a = before.Find(root, u"");
     const ImageKey* b = after.Find(root, u"");
     const ImageKey empty{std::u16string(RootName(root)), {}, {}};
     DiffKey(a != nullptr ? *a : empty, b != nullptr ? *b : empty, Utf8(RootName(root)), out);
+  }
+  return out;
+}
+
+std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& after) {
+  std::vector<std::string> out;
+  for (const RegChange& change : Changes(before, after)) {
+    const std::string key = "[" + change.key + "]";
+    switch (change.kind) {
+      case Kind::KeyCreated: out.push_back("+ " + key); break;
+      case Kind::KeyDeleted: out.push_back("- " + key); break;
+      case Kind::ValueAdded: out.push_back("+ " + key + " " + ValueText(change.value)); break;
+      case Kind::ValueRemoved: out.push_back("- " + key + " " + ValueText(change.value)); break;
+      case Kind::ValueChanged:
+        out.push_back("~ " + key + " " + ValueText(change.value) + " (was " +
+                      (change.was.name == change.value.name ? RegValueDataText(change.was.type, change.was.data)
+                                                            : ValueText(change.was)) +
+                      ")");
+        break;
+    }
   }
   return out;
 }

@@ -81,6 +81,16 @@ std::optional<std::vector<std::u16string_view>> SplitKeyPath(std::u16string_view
 //   "- [KEY] \"Name\" = hex:..."       removed value, with what it held
 std::vector<std::string> Diff(const RegistryImage& before, const RegistryImage& after);
 
+// The same changes, in the same order, as data, for readers that show them
+// in a notation of their own.
+struct RegChange {
+  enum class Kind { KeyCreated, KeyDeleted, ValueAdded, ValueChanged, ValueRemoved } kind;
+  std::string key;  // the full path, root first, UTF-8
+  RegValue value;   // added or changed: the value now; removed: what it held
+  RegValue was;     // changed: the value before
+};
+std::vector<RegChange> Changes(const RegistryImage& before, const RegistryImage& after);
+
 // Value data as the registry keeps it. A string's UTF-16 bytes and its
 // terminator, zero bytes after it up to `bytes` when that is larger.
 std::vector<BYTE> StringBytes(std::u16string_view text, std::size_t bytes = 0);
