@@ -1,5 +1,5 @@
 // The runner: reads a scenario line by line, finds each line's verb, and
-// hands the step to the transcript writer; also the names a scenario uses
+// hands each step to the writers (the transcript, the storyboard); also the names a scenario uses
 // for windows, keys and the tray client.
 #include "tools/qxsim/verbs.h"
 
@@ -42,20 +42,26 @@ void InstallPrograms(sim::Kernel& kernel) {
 
 }  // namespace
 
-Runner::Runner(std::ostream& out) : out_(out) { InstallPrograms(device_.kernel()); }
+Runner::Runner(std::ostream& out, bool colour) : transcript_(out, colour), writers_{&transcript_} {
+  InstallPrograms(device_.kernel());
+}
+
+void Runner::Emit(const std::function<void(Writer&)>& event) {
+  for (Writer* writer : writers_) event(*writer);
+}
 
 int Runner::RunFile(const std::filesystem::path& path) {
   bool ok = false;
   const std::string text = ReadFile(path, &ok);
   if (!ok) {
-    out_ << path.string() << ": cannot read the scenario\n";
+    Emit([&](Writer& w) { w.Problem(path.string() + ": cannot read the scenario"); });
     return 1;
   }
   return RunText(text, path);
 }
 
 int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
-  out_ << "Scenario " << name.string() << "\n";
+  Emit([&](Writer& w) { w.BeginScenario(name.string()); });
   std::size_t number = 0;
   std::size_t start = 0;
   try {
@@ -75,19 +81,19 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
       if (end == text.size()) break;
     }
   } catch (const ScenarioError& error) {
-    out_ << error.what() << "\n";
+    Emit([&](Writer& w) { w.Problem(error.what()); });
     return 1;
   }
   std::vector<std::string> running;
   for (const auto& process : device_.kernel().Processes()) {
     if (process.program) running.push_back(sim::Utf8(process.image));
   }
-  out_ << "End of scenario at t=" << Seconds(device_.kernel().Now());
+  std::string summary = "End of scenario at t=" + Seconds(device_.kernel().Now());
   if (!running.empty()) {
-    out_ << "; still running:";
-    for (const auto& image : running) out_ << " \"" << image << "\"";
+    summary += "; still running:";
+    for (const auto& image : running) summary += " \"" + image + "\"";
   }
-  out_ << "\n";
+  Emit([&](Writer& w) { w.EndScenario(summary); });
   return failed_ ? 1 : 0;
 }
 
@@ -121,21 +127,37 @@ void Runner::RunLine(const Line& line) {
     Fail(line, "unknown verb \"" + line.words[0] + "\"; known verbs: " + known);
   }
   if (verb->name == "note") {
-    // Notes are the story told to the reader: printed as they stand.
+    // Notes are the story told to the reader: passed on as they stand.
     const std::size_t text = line.text.find_first_not_of(" \t", line.text.find_first_not_of(" \t") + 4);
-    if (!inNote_) out_ << "\n";
-    out_ << "== " << (text == std::string::npos ? std::string() : line.text.substr(text)) << "\n";
-    inNote_ = true;
+    const std::string note = text == std::string::npos ? std::string() : line.text.substr(text);
+    Emit([&](Writer& w) { w.Note(note); });
     return;
   }
-  inNote_ = false;
-  out_ << "\n[" << line.file.filename().string() << ":" << line.number << " t=" << Seconds(device_.kernel().Now())
-       << "] " << line.text.substr(line.text.find_first_not_of(" \t")) << "\n";
+  StepRecord step;
+  step.file = line.file.filename().string();
+  step.line = line.number;
+  step.time = device_.kernel().Now();
+  step.command = line.text.substr(line.text.find_first_not_of(" \t"));
   const sim::RegistryImage before = device_.registry().Image();
   device_.kernel().TakeEffects();
-  verb->run(*this, line);
-  std::vector<sim::Effect> effects = Report(before);
-  if (verb->name != "expect") lastEffects_ = std::move(effects);
+  out_.str({});
+  // A step that cannot go on is still shown with what it printed and caused
+  // before it stopped, then the problem.
+  const auto finish = [&] {
+    step.output = out_.str();
+    step.effects = device_.kernel().TakeEffects();
+    step.traced = device_.kernel().Tracing();
+    if (verb->name != "expect") lastEffects_ = step.effects;
+    step.registry = RegistryLines(before, device_.registry().Image());
+    Emit([&](Writer& w) { w.Step(step, device_.kernel()); });
+  };
+  try {
+    verb->run(*this, line);
+  } catch (const ScenarioError&) {
+    finish();
+    throw;
+  }
+  finish();
 }
 
 HWND Runner::ClientWindow(std::size_t index) {

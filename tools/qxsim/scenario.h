@@ -8,12 +8,15 @@
 #include <iosfwd>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tools/qxsim/transcript.h"
+#include "tools/qxsim/writer.h"
 
 namespace qx::qxsim {
 
@@ -42,7 +45,10 @@ inline constexpr std::u16string_view kClient2003Path = u"\\Program Files\\Quorvi
 
 class Runner {
  public:
-  explicit Runner(std::ostream& out);
+  // The transcript goes to out (coloured when asked); more writers can be added.
+  explicit Runner(std::ostream& out, bool colour = false);
+  // Also tells the story to writer, which must outlive the run.
+  void AddWriter(Writer& writer) { writers_.push_back(&writer); }
 
   // Runs the scenario file; 0 when every step ran (and every expectation
   // held), 1 otherwise. Errors are printed as "file:line: message".
@@ -61,8 +67,7 @@ class Runner {
   };
 
   void RunLine(const Line& line);
-  // Prints what the step caused; returns its effects.
-  std::vector<sim::Effect> Report(const sim::RegistryImage& before);
+  void Emit(const std::function<void(Writer&)>& event);
   [[noreturn]] void Fail(const Line& line, const std::string& message) const;
   std::filesystem::path Resolve(const Line& line, const std::string& path) const;
 
@@ -74,10 +79,11 @@ class Runner {
   static const std::vector<Verb>& Verbs();
   friend struct VerbTable;
 
-  std::ostream& out_;
+  std::ostringstream out_;  // what the running step prints itself
+  TranscriptWriter transcript_;
+  std::vector<Writer*> writers_;
   sim::SimDevice device_;
   bool failed_ = false;
-  bool inNote_ = false;
   // What the last step other than an expectation caused, for `expect order`.
   std::vector<sim::Effect> lastEffects_;
 };

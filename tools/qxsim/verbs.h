@@ -23,14 +23,8 @@ inline constexpr std::u16string_view kLauncherPath = u"\\Program Files\\Quorvix\
 std::string Lower(std::string text);
 // A decimal or 0x-prefixed hexadecimal number, with an optional minus sign.
 std::optional<long long> Number(std::string_view text);
-// Virtual time as the transcript shows it: "12.400s".
-std::string Seconds(DWORD ms);
 // A host file's bytes; *ok is false when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path, bool* ok);
-
-// An effect as a trace shows it: "Quorvix.exe: set [...] ...", or the text
-// alone for the world's own.
-std::string TraceLine(const sim::Effect& effect);
 
 // Puts a launcher edition on the device at `path`.
 void InstallLauncher(sim::Kernel& kernel, std::u16string_view path, const LauncherEdition& edition);

@@ -1,0 +1,24 @@
+// A picture of the simulated handheld's 240 x 320 screen, as an SVG
+// element: the desktop and the shell's title bar, the top-level windows from
+// back to front at their places (the browser with its menu bar, the tray
+// button as it last painted itself, dialogs with their controls, message
+// boxes), and the popup menu being tracked. Drawn only from the kernel's
+// read-only views, so taking a picture changes nothing and counts no call.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/sim/kernel.h"
+
+namespace qx::qxsim {
+
+inline constexpr int kScreenWidth = 240;
+inline constexpr int kScreenHeight = 320;
+
+std::string DrawScreen(const sim::Kernel& kernel);
+
+// Text made safe for HTML and SVG: & < > and " as entities.
+std::string EscapeMarkup(std::string_view text);
+
+}  // namespace qx::qxsim
