@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # The main job: builds the scenario runner and runs the road of one typical
-# use on a fresh simulated handheld, printing its transcript.
-# Usage: bash tools/run-main.sh [SCENARIO...]   (default: scenarios/road.qxs)
+# use on a fresh simulated handheld, printing its transcript; with --html,
+# also writes the storyboard page.
+# Usage: bash tools/run-main.sh [--html FILE.html] [SCENARIO...]   (default: scenarios/road.qxs;
+# scenarios are named from the repository's root, the page from the caller's folder)
 set -euo pipefail
+html=()
+if [ "${1:-}" = "--html" ]; then
+  [ $# -ge 2 ] || { echo "usage: bash tools/run-main.sh [--html FILE.html] [SCENARIO...]" >&2; exit 2; }
+  # The page goes where the caller asked, relative to the caller's folder.
+  case "$2" in /*) html=(--html "$2") ;; *) html=(--html "$PWD/$2") ;; esac
+  shift 2
+fi
 cd "$(dirname "$0")/.."
 source tools/deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target qxsim >/dev/null
 if [ $# -eq 0 ]; then set -- scenarios/road.qxs; fi
-exec build/default/tools/qxsim/qxsim "$@"
+exec build/default/tools/qxsim/qxsim "${html[@]}" "$@"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: once as built, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the benchmarks'
-# checks (the digest against OpenSSL, a switch's cost per entry); then the
-# Windows builds and their end-to-end tests under Wine (tests/e2e/run.sh).
+# checks (the digest against OpenSSL, a switch's cost per entry); the road's
+# storyboard in headless Chromium (tests/storyboard/run.sh); then the Windows
+# builds and their end-to-end tests under Wine (tests/e2e/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -15,5 +16,7 @@ for preset in default sanitize bench; do
   echo "== test: $preset"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== storyboard: the road's storyboard in headless Chromium"
+bash tests/storyboard/run.sh
 echo "== end-to-end: Windows builds under Wine"
 bash tests/e2e/run.sh
