@@ -47,9 +47,9 @@ std::string Base64(const std::vector<std::uint8_t>& bytes) {
 // About how wide the text is at the picture's 11-pixel size: Hangul and
 // other wide characters take a full em, Latin about half of one.
 int TextWidth(std::u16string_view text) {
-  int width = 0;
-  for (char16_t c : text) width += c >= 0x1100 ? 11 : (c >= u'A' && c <= u'Z') || c == u'm' || c == u'w' ? 7 : 6;
-  return width;
+  int tenths = 0;
+  for (char16_t c : text) tenths += c >= 0x1100 ? 110 : (c >= u'A' && c <= u'Z') || c == u'm' || c == u'w' ? 70 : 55;
+  return (tenths + 9) / 10;
 }
 
 // Breaks text into lines no wider than `width`, at blanks where it can.
@@ -221,8 +221,10 @@ void DrawControl(Picture& picture, const sim::WindowInfo& control) {
                                                                              : "start";
         const int x = anchor == "middle" ? (r.left + r.right) / 2 : anchor == "end" ? r.right : r.left;
         int y = r.top + 10;
-        // A one-line label keeps its line, as the system clips rather than wraps it.
-        const int width = r.bottom - r.top < 2 * kLineHeight ? 10000 : std::max<int>(r.right - r.left, 40);
+        // A one-line label, or one broken into lines by its author, keeps its
+        // lines: the system clips rather than wraps them.
+        const bool ownLines = r.bottom - r.top < 2 * kLineHeight || control.title.find(u'\n') != std::u16string::npos;
+        const int width = ownLines ? 10000 : std::max<int>(r.right - r.left, 40);
         for (const std::u16string& line : Wrap(control.title, width)) {
           picture.Text(x, y, line, ink, anchor);
           y += kLineHeight;
