@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "platform/sim/reg_format.h"
 #include "platform/sim/sim.h"
 #include "tools/qxsim/registry_lines.h"
 #include "tools/qxsim/scenario.h"
@@ -44,7 +45,7 @@ TEST(QxsimWriters, StringValuesShowTheirTextAndWidthWhenTheRestIsZeros) {
       {"a number", REG_DWORD, sim::DwordBytes(1), "dword:00000001"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadableData(c.type, c.data), c.shown) << c.what;
+    EXPECT_EQ(sim::RegValueReadableText(c.type, c.data), c.shown) << c.what;
   }
 }
 

@@ -444,6 +444,23 @@ std::string RegValueNameText(std::u16string_view name) { return name.empty() ? "
 
 std::string RegValueDataText(DWORD type, std::span<const BYTE> data) { return DataText(type, data, 0, false); }
 
+std::string RegValueReadableText(DWORD type, std::span<const BYTE> data) {
+  if (type == REG_SZ) {
+    // The text runs to the first whole zero code unit; zero-padded data has
+    // nothing but zero bytes after it.
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+      if (data[i] != 0 || data[i + 1] != 0) continue;
+      const bool padded = std::all_of(data.begin() + static_cast<std::ptrdiff_t>(i), data.end(), [](BYTE b) { return b == 0; });
+      const std::vector<BYTE> plain = StringBytes(StringText(data));
+      if (padded && plain.size() < data.size()) {
+        return DataText(REG_SZ, plain, 0, false) + " (" + std::to_string(data.size()) + " bytes, zero-padded)";
+      }
+      break;
+    }
+  }
+  return DataText(type, data, 0, false);
+}
+
 std::string ExportReg(const SimRegistry& registry, RegScope scope) { return ExportReg(registry.Image(), scope); }
 
 std::string ExportReg(const RegistryImage& image, const RegScope& scope) {

@@ -44,5 +44,9 @@ std::optional<RegFormatError> ImportReg(SimRegistry& registry, std::string_view 
 // the data after '=' ("\"text\"", "dword:0000002a", "hex(1):61,00,...").
 std::string RegValueNameText(std::u16string_view name);
 std::string RegValueDataText(DWORD type, std::span<const BYTE> data);
+// The data as people read it: as RegValueDataText, except that a REG_SZ whose
+// data is its text, a terminator and zero bytes up to a fixed width shows as
+// "text" (260 bytes, zero-padded) rather than as hex(1): bytes.
+std::string RegValueReadableText(DWORD type, std::span<const BYTE> data);
 
 }  // namespace qx::sim

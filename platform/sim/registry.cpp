@@ -445,7 +445,7 @@ LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type,
     return ERROR_INVALID_PARAMETER;
   }
   node->StoreValue(name, type, data);
-  if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueDataText(type, data));
+  if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueReadableText(type, data));
   return ERROR_SUCCESS;
 }
 

@@ -14,20 +14,6 @@ namespace {
 constexpr std::size_t kElideAtLeast = 16;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // "…"
 
-// The text of a REG_SZ whose data is the text, one terminator and nothing
-// but zero bytes after it; nullopt for any other data.
-std::optional<std::u16string> PaddedText(DWORD type, std::span<const BYTE> data) {
-  if (type != REG_SZ) return std::nullopt;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    if (data[i] != 0 || data[i + 1] != 0) continue;
-    if (!std::all_of(data.begin() + static_cast<std::ptrdiff_t>(i), data.end(), [](BYTE b) { return b == 0; })) {
-      return std::nullopt;
-    }
-    return sim::StringText(data);
-  }
-  return std::nullopt;
-}
-
 bool Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // True when a cut before position `at` of quoted text would split a
@@ -41,19 +27,9 @@ bool BadCut(const std::string& text, std::size_t at) {
 
 }  // namespace
 
-std::string ReadableData(DWORD type, std::span<const BYTE> data) {
-  if (const auto text = PaddedText(type, data)) {
-    const std::vector<BYTE> plain = sim::StringBytes(*text);
-    if (plain.size() < data.size()) {
-      return sim::RegValueDataText(REG_SZ, plain) + " (" + std::to_string(data.size()) + " bytes, zero-padded)";
-    }
-  }
-  return sim::RegValueDataText(type, data);
-}
-
 std::string ReadableWas(const sim::RegValue& was, const sim::RegValue& now) {
-  std::string old = ReadableData(was.type, was.data);
-  const std::string current = ReadableData(now.type, now.data);
+  std::string old = sim::RegValueReadableText(was.type, was.data);
+  const std::string current = sim::RegValueReadableText(now.type, now.data);
   // Only quoted text is shortened: hex bytes and numbers are shown whole.
   if (old.empty() || old[0] != '"' || current.empty() || current[0] != '"') return old;
   const std::size_t oldClose = old.rfind('"');
@@ -98,7 +74,7 @@ std::vector<RegistryLine> RegistryLines(const sim::RegistryImage& before, const 
     if (key != lastKey) lines.push_back({RegistryLine::Kind::Key, false, key});
     lastKey = key;
     const std::string shown = sim::RegValueNameText(change.value.name) + " = " +
-                              ReadableData(change.value.type, change.value.data);
+                              sim::RegValueReadableText(change.value.type, change.value.data);
     switch (change.kind) {
       case Kind::ValueAdded: lines.push_back({RegistryLine::Kind::Added, true, "+ " + shown}); break;
       case Kind::ValueRemoved: lines.push_back({RegistryLine::Kind::Removed, true, "- " + shown}); break;

@@ -1,8 +1,7 @@
-// The registry changes of a step, as people read them. Values are shown as
-// in a .reg file with one difference: a string whose data is its text, a
-// terminator and zero bytes up to a fixed width is shown as its text with
-// that width, "text" (260 bytes, zero-padded), instead of as hex(1): bytes.
-// Exported files keep the exact .reg form.
+// The registry changes of a step, as people read them: values in the
+// readable notation of sim::RegValueReadableText ("text" (260 bytes,
+// zero-padded) where a .reg file has hex(1): bytes). Exported files keep the
+// exact .reg form.
 #pragma once
 
 #include <string>
@@ -12,10 +11,7 @@
 
 namespace qx::qxsim {
 
-// A value's data: "text", "text" (N bytes, zero-padded), dword:…, hex…
-std::string ReadableData(DWORD type, std::span<const BYTE> data);
-
-// A changed value's old data as ReadableData shows it, with the long parts
+// A changed value's old data as RegValueReadableText shows it, with the long parts
 // it shares with the new data (at its start or end) left out as "…".
 std::string ReadableWas(const sim::RegValue& was, const sim::RegValue& now);
 
