@@ -235,6 +235,9 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
 
   HWND OpenWorldWindow(std::u16string_view image, std::u16string_view className, std::u16string_view title,
                        RECT rect);
+  // A child window of a world window, at rect in its parent's client
+  // coordinates, over the children it already has.
+  HWND OpenWorldChild(HWND parent, std::u16string_view className, RECT rect);
   DWORD AddWorldProcess(std::u16string_view image);
   void BringToFront(HWND hwnd);
   void CloseWindow(HWND hwnd);

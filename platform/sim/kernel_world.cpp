@@ -44,6 +44,7 @@ WorldProgram Recognise(std::u16string_view file) {
 
 constexpr std::u16string_view kBrowserClass = u"IExplore";
 constexpr std::u16string_view kBrowserTitle = u"Internet Explorer";
+constexpr std::u16string_view kBrowserViewClass = u"BrowserView";
 constexpr std::u16string_view kPlayerClass = u"WMP";
 constexpr std::u16string_view kPlayerTitle = u"Windows Media";
 
@@ -168,7 +169,11 @@ bool Kernel::StartWorldProgram(std::u16string_view file, std::u16string_view par
         return true;
       }
       *processId = AddWorldProcess(FileName(file));
-      OpenWorldWindow(ProcessImage(*processId), kBrowserClass, kBrowserTitle, kWorkArea);
+      const HWND browser = OpenWorldWindow(ProcessImage(*processId), kBrowserClass, kBrowserTitle, kWorkArea);
+      // The page is shown in a child window over the whole client area, so
+      // a point on the page belongs to the child, not to the main window.
+      OpenWorldChild(browser, kBrowserViewClass,
+                     {0, 0, kWorkArea.right - kWorkArea.left, kWorkArea.bottom - kWorkArea.top});
       Log(Effect::Kind::Browser, "the browser opens with " + page);
       return true;
     }
@@ -573,6 +578,17 @@ HWND Kernel::OpenWorldWindow(std::u16string_view image, std::u16string_view clas
   Raise(hwnd, false);
   foreground_ = hwnd;
   return hwnd;
+}
+
+HWND Kernel::OpenWorldChild(HWND parent, std::u16string_view className, RECT rect) {
+  Window* owner = Find(parent);
+  if (owner == nullptr) return nullptr;
+  Window& window = CreateWindowObject(owner->processId, className, u"", rect, parent);
+  window.child = true;
+  window.visible = true;
+  // The newest child lies over the others.
+  owner->children.insert(owner->children.begin(), window.hwnd);
+  return window.hwnd;
 }
 
 void Kernel::BringToFront(HWND hwnd) {

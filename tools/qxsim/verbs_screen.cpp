@@ -123,6 +123,22 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                      r.device_.kernel().RunUntilQuiet();
                    }});
 
+  verbs.push_back({"window child", "window child WINDOW CLASS X Y WIDTH HEIGHT", [](Runner& r, const Line& line) {
+                     Need(r, line, 8, 8, "window child WINDOW CLASS X Y WIDTH HEIGHT");
+                     long long v[4];
+                     for (int i = 0; i < 4; ++i) {
+                       const auto n = Number(line.words[4 + i]);
+                       if (!n || *n < -10000 || *n > 10000) r.Fail(line, "window geometry must be numbers");
+                       v[i] = *n;
+                     }
+                     const RECT rect{static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[0] + v[2]),
+                                     static_cast<LONG>(v[1] + v[3])};
+                     r.device_.kernel().OpenWorldChild(r.WindowNamed(line, line.words[2]), sim::Utf16(line.words[3]),
+                                                       rect);
+                     r.device_.kernel().Note("child window opened in \"" + line.words[2] + "\" (" + line.words[3] +
+                                             ")");
+                   }});
+
   verbs.push_back({"window close", "window close WINDOW", [](Runner& r, const Line& line) {
                      Need(r, line, 3, 3, "window close WINDOW");
                      r.device_.kernel().CloseWindow(r.WindowNamed(line, line.words[2]));
