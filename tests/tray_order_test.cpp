@@ -56,20 +56,16 @@ void ResetOk(TrayFixture& t) {
   t.TapButton();
   t.Choose(u"Reset Quorvix");
 }
-void SettingsOk(TrayFixture& t) {
+// Settings closed by a button, with the answer its message box will get.
+void CloseSettings(TrayFixture& t, int answer, int button) {
   t.TapButton();
   t.Choose(u"Settings");
   std::string why;
-  ASSERT_TRUE(t.kernel().Answer(IDOK, &why)) << why;
-  t.Press(t.Window(kDialogClass, u"Settings"), IDOK);
+  ASSERT_TRUE(t.kernel().Answer(answer, &why)) << why;
+  t.Press(t.Window(kDialogClass, u"Settings"), button);
 }
-void SettingsJoin(TrayFixture& t) {
-  t.TapButton();
-  t.Choose(u"Settings");
-  std::string why;
-  ASSERT_TRUE(t.kernel().Answer(IDYES, &why)) << why;
-  t.Press(t.Window(kDialogClass, u"Settings"), IDC_JOIN);
-}
+void SettingsOk(TrayFixture& t) { CloseSettings(t, IDOK, IDOK); }
+void SettingsJoin(TrayFixture& t) { CloseSettings(t, IDYES, IDC_JOIN); }
 void SendSet(TrayFixture& t) { t.kernel().SendFromShell(t.Client(), WM_QX_SET, 1, 0); }
 void SendDisableExit(TrayFixture& t) { t.kernel().SendFromShell(t.Client(), WM_QX_DISABLE_EXIT, 0, 0); }
 
