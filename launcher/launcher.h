@@ -61,10 +61,14 @@ enum class FixUpResult {
   WriteFailed,      // rewriting failed; the original bytes were put back as far as the device allowed
 };
 
-// True when the whole command line names an ASX playlist: longer than 4
-// characters and ending in "asx" in any case. Quotes count as characters, so
-// a quoted path ends in a quote and is not one.
-bool NeedsPlaylistFixUp(std::u16string_view commandLine);
+// The file a command line names: the text inside the quotes when the whole
+// line is one string in double quotes (the shell's open commands quote
+// "%1"), otherwise the line as it is.
+std::u16string_view TargetOfCommandLine(std::u16string_view commandLine);
+
+// True when a target names an ASX playlist: longer than 4 characters and
+// ending in "asx" in any case.
+bool NeedsPlaylistFixUp(std::u16string_view target);
 
 // Rewrites the file at path in place into a one-entry playlist when it holds
 // nothing but a bare http link. Every handle opened here is closed again.

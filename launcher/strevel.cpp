@@ -37,9 +37,16 @@ std::u16string ProgramOfCommand(std::u16string_view command) {
 
 }  // namespace
 
-bool NeedsPlaylistFixUp(std::u16string_view commandLine) {
-  if (commandLine.size() <= 4) return false;
-  const std::u16string_view tail = commandLine.substr(commandLine.size() - 3);
+std::u16string_view TargetOfCommandLine(std::u16string_view commandLine) {
+  if (commandLine.size() < 2 || commandLine.front() != u'"' || commandLine.back() != u'"') return commandLine;
+  const std::u16string_view inside = commandLine.substr(1, commandLine.size() - 2);
+  // Two quoted strings ("a" "b") are not one quoted path.
+  return inside.find(u'"') == std::u16string_view::npos ? inside : commandLine;
+}
+
+bool NeedsPlaylistFixUp(std::u16string_view target) {
+  if (target.size() <= 4) return false;
+  const std::u16string_view tail = target.substr(target.size() - 3);
   return IsAsxLetter(tail[0], u'a') && IsAsxLetter(tail[1], u's') && IsAsxLetter(tail[2], u'x');
 }
 
@@ -81,7 +88,10 @@ BOOL CStrevelApp::InitInstance() {
   const std::optional<std::u16string> player = PlayerProgram(m_edition, wmpPath);
   if (!player) return FALSE;
 
-  if (NeedsPlaylistFixUp(m_strCommandLine)) WrapBareLink(device.files, m_strCommandLine);
+  // Tapping a playlist is the way the launcher meets one: the shell then
+  // hands over the path in quotes, and the file to repair is inside them.
+  const std::u16string_view target = TargetOfCommandLine(m_strCommandLine);
+  if (NeedsPlaylistFixUp(target)) WrapBareLink(device.files, target);
 
   // The player gets the command line exactly as the launcher got it.
   StartProgram(device.processes, *player, m_strCommandLine);

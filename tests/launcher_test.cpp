@@ -72,13 +72,38 @@ TEST(PlayerProgram, FromTheSavedCommand) {
   }
 }
 
-TEST(NeedsPlaylistFixUp, LongerThanFourAndEndingInAsxInAnyCase) {
-  const std::pair<std::u16string_view, bool> cases[] = {
-      {u"\\My Documents\\clip.asx", true}, {u"\\My Documents\\clip.ASX", true}, {u"a.aSx", true},
-      {u"xasx", false},  {u"\"\\My Documents\\clip.asx\"", false}, {u"clip.asx ", false},
-      {u"clip.asf", false}, {u"mms://host/clip", false},
+TEST(NeedsPlaylistFixUp, TheTargetLongerThanFourAndEndingInAsxInAnyCase) {
+  struct Case {
+    std::u16string_view line;
+    std::u16string_view target;
+    bool fixUp;
   };
-  for (const auto& [line, fixUp] : cases) EXPECT_EQ(NeedsPlaylistFixUp(line), fixUp) << Utf8(line);
+  const Case cases[] = {
+      {u"\\My Documents\\clip.asx", u"\\My Documents\\clip.asx", true},
+      {u"\\My Documents\\clip.ASX", u"\\My Documents\\clip.ASX", true},
+      {u"a.aSx", u"a.aSx", true},
+      {u"xasx", u"xasx", false},
+      {u"clip.asx ", u"clip.asx ", false},
+      {u"clip.asf", u"clip.asf", false},
+      {u"mms://host/clip", u"mms://host/clip", false},
+      // One string in quotes, as the shell's open commands pass "%1": the
+      // test and the file are the text inside them.
+      {u"\"\\My Documents\\clip.asx\"", u"\\My Documents\\clip.asx", true},
+      {u"\"a.ASX\"", u"a.ASX", true},
+      {u"\"xasx\"", u"xasx", false},
+      {u"\"mms://host/clip.asx\"", u"mms://host/clip.asx", true},
+      {u"\"\"", u"", false},
+      // Anything else keeps its quotes and is no playlist.
+      {u"\"", u"\"", false},
+      {u"\"clip.asx", u"\"clip.asx", true},
+      {u"\"a\" \"clip.asx\"", u"\"a\" \"clip.asx\"", false},
+      {u" \"clip.asx\"", u" \"clip.asx\"", false},
+  };
+  for (const Case& c : cases) {
+    const std::u16string_view target = TargetOfCommandLine(c.line);
+    EXPECT_EQ(Utf8(target), Utf8(c.target)) << Utf8(c.line);
+    EXPECT_EQ(NeedsPlaylistFixUp(target), c.fixUp) << Utf8(c.line);
+  }
 }
 
 // ---- Whole runs
@@ -279,8 +304,8 @@ TEST_F(LauncherRunning, EachEditionStartsItsPlayerWithTheUnchangedCommandLine) {
       {&kStrevel2003, std::u16string(kPlayer8Command), kWmplayer},
       {&kStrevel2003, std::u16string(kMaxOpenCommandChars, u'x'), kWmplayer},
   };
-  // Neither a link nor a quoted path is a playlist to repair.
-  const std::u16string_view lines[] = {u"mms://host/live", u"\"\\My Documents\\clip.asx\""};
+  // Neither a link nor a quoted link is a file to repair.
+  const std::u16string_view lines[] = {u"mms://host/live", u"\"mms://host/live\""};
   for (const Case& c : cases) {
     for (std::u16string_view line : lines) {
       SCOPED_TRACE(Utf8(c.edition->name) + ": " + Utf8(c.wmpPath) + " / " + Utf8(line));
@@ -315,6 +340,21 @@ TEST_F(LauncherRunning, PlaylistsAreRepairedBeforeThePlayerGetsThem) {
     Launch(device, kStrevel2003, kUpper);
     EXPECT_EQ(kernel().GetFile(kUpper), wrapped ? Wrapped(content) : Bytes(content));
     EXPECT_EQ(kernel().ShellStarts().back(), std::u16string(kWmplayer) + u" " + std::u16string(kUpper));
+  }
+}
+
+// The shell's open commands quote "%1": a playlist the user taps arrives as
+// one quoted path, is repaired all the same, and the player still gets the
+// command line with its quotes.
+TEST_F(LauncherRunning, AQuotedPlaylistPathIsRepairedAndPassedOnQuoted) {
+  const std::u16string quoted = u"\"" + std::u16string(kClip) + u"\"";
+  for (const LauncherEdition* edition : kEditions) {
+    SCOPED_TRACE(Utf8(edition->name));
+    SaveCommand(device, *edition, kWmplayerCommand);
+    kernel().PutFile(kClip, Bytes("http://host/clip\r\n"));
+    Launch(device, *edition, quoted);
+    EXPECT_EQ(kernel().GetFile(kClip), Wrapped("http://host/clip\r\n"));
+    EXPECT_EQ(kernel().ShellStarts().back(), std::u16string(kWmplayer) + u" " + quoted);
   }
 }
 
