@@ -55,6 +55,9 @@ void CQuorvixDlg::SetGatewayEnabled(bool enable, bool restart) {
   } else {
     m_device.ConfigureProxies(FALSE, u"", u"");
   }
+  // Entries switched on count as applied: otherwise a switch made while the
+  // browser is away would leave them on until it comes back and goes again.
+  if (enable) m_bProxyApplied = TRUE;
   m_app.WriteProfileInt(kSection, kUseGateway, enable ? 1 : 0);
   UpdateUserAgent(m_app, m_device.Build().userAgentKey);
   if (restart) m_device.RestartConnectionManager();

@@ -70,6 +70,49 @@ INSTANTIATE_TEST_SUITE_P(Values, TraySet,
                                            SetCase{"AnyNonzeroIsOn", 0, 7, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A switch made while the browser is not in front writes the entries, and
+// they count as applied: the next tick takes them off again, as the entries
+// are on only while the browser is in front; coming back writes them anew.
+struct AwayCase {
+  const char* name;
+  void (*leave)(TrayFixture&);
+  void (*comeBack)(TrayFixture&);
+};
+
+class TraySetAway : public TrayFixture, public ::testing::WithParamInterface<AwayCase> {};
+
+TEST_P(TraySetAway, TheNextTickTakesTheEntriesOffAgain) {
+  const AwayCase& c = GetParam();
+  Store(u"USEQUORVIX", 0);
+  ASSERT_NE(StartClient(), 0u);
+  Tick();
+  c.leave(*this);
+  Tick();
+  ASSERT_EQ(Entries(), "off");
+  EXPECT_EQ(Send(*this, WM_QX_SET, 1), 1);
+  EXPECT_EQ(Entries(), "on");
+  Tick();
+  EXPECT_EQ(Entries(), "off");
+  Tick();
+  EXPECT_EQ(Entries(), "off");
+  EXPECT_EQ(Stored(), Dword(1));
+  c.comeBack(*this);
+  Tick();
+  EXPECT_EQ(Entries(), "on");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Browser, TraySetAway,
+    ::testing::Values(AwayCase{"NotRunning", [](TrayFixture&) {}, [](TrayFixture& t) { t.OpenBrowser(); }},
+                      AwayCase{"Covered",
+                               [](TrayFixture& t) {
+                                 t.OpenBrowser();
+                                 t.Tick();
+                                 t.Cover();
+                               },
+                               [](TrayFixture& t) { t.kernel().CloseWindow(t.Window(u"Notes", u"Notes")); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(TrayQuery, DisableExitSwitchesOffRestartsTheBrowserAndEnds) {
   StartWithButton();
   ASSERT_EQ(Entries(), "on");
