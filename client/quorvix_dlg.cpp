@@ -238,7 +238,7 @@ void CQuorvixDlg::OnMenuButton() {
 }
 
 void CQuorvixDlg::OnReset() {
-  if (MessageBox(kResetQuestion, kCaption, MB_OKCANCEL) != IDOK) return;
+  if (MessageBox(kResetQuestion, kCaption, MB_OKCANCEL) != IDOK || m_bEnding) return;
   if (IsOn(m_app.GetProfileInt(kSection, kUseGateway, 0))) {
     OnGatewayOn();
   } else {
@@ -257,7 +257,9 @@ void CQuorvixDlg::OnMinimizeBrowser() {
 void CQuorvixDlg::OnSettings() {
   StopPollTimer();
   CSettingsDlg settings(m_app);
-  if (settings.DoModal() == IDOK) {
+  const INT_PTR result = settings.DoModal();
+  if (m_bEnding) return;
+  if (result == IDOK) {
     if (settings.m_bJoin) {
       SetGatewayEnabled(true, true);
       HangUpDialUp();
@@ -266,6 +268,7 @@ void CQuorvixDlg::OnSettings() {
       OpenPage(endpoints::kServiceWebHost, kJoinPath);
     } else {
       MessageBox(kRestartNotice, kCaption, MB_OK);
+      if (m_bEnding) return;
       if (IsOn(m_app.GetProfileInt(kSection, kUseGateway, 0))) {
         OnGatewayOn();
       } else {
@@ -280,7 +283,7 @@ void CQuorvixDlg::OnAbout() {
   StopPollTimer();
   CAboutDlg about(m_app);
   about.DoModal();
-  StartPollTimer();
+  if (!m_bEnding) StartPollTimer();
 }
 
 void CQuorvixDlg::OpenPage(std::u16string_view host, std::u16string_view path) {
@@ -315,8 +318,13 @@ LRESULT CQuorvixDlg::OnTimer(WPARAM id, LPARAM) {
 }
 
 LRESULT CQuorvixDlg::OnDisableExit(WPARAM, LPARAM) {
+  m_bEnding = true;
   StopPollTimer();
   SwitchAndRestartBrowser(false);
+  // A dialog or question of ours may be open (the message then comes
+  // through its loop): it ends as a cancel would, so the program ends now
+  // and nothing the user does afterwards switches the gateway on again.
+  m_app.CancelOpenDialogs();
   SendMessage(WM_CLOSE);
   return 0;
 }

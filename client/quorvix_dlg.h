@@ -93,6 +93,9 @@ class CQuorvixDlg : public CDialog {
 
   CQuorvixApp& m_app;
   CDeviceControl& m_device;
+  // Message 1124 has come: the program ends with the gateway off, and what
+  // a dialog or question it interrupted would have done next is dropped.
+  bool m_bEnding = false;
 };
 
 // The about box: texts and pictures only.

@@ -1,5 +1,6 @@
 // What other programs can ask of the tray window by message, and the
 // dial-up hang-up that comes before every switch of the gateway.
+#include "client/user_agent.h"
 #include "tests/tray_fixture.h"
 
 namespace qx::tray {
@@ -136,6 +137,72 @@ TEST_F(TrayQuery, DisableExitSwitchesOffRestartsTheBrowserAndEnds) {
   EXPECT_EQ(kernel().LiveTimers(), 0u);
   EXPECT_EQ(device.OpenHandles(), 0u);
 }
+
+// Message 1124 while a dialog or question of the client is open: that one
+// ends as a cancel would and the program ends at once with the gateway off;
+// nothing left behind switches it on again.
+struct OpenCase {
+  const char* name;
+  void (*open)(TrayFixture&);
+};
+
+class TrayEndsOverDialog : public TrayFixture, public ::testing::WithParamInterface<OpenCase> {};
+
+void FromMenu(TrayFixture& t, std::u16string_view entry) {
+  t.TapButton();
+  t.Choose(entry);
+}
+
+void InSettings(TrayFixture& t, int control) {
+  FromMenu(t, u"Settings");
+  t.Press(t.Window(kDialogClass, u"Settings"), control);
+}
+
+TEST_P(TrayEndsOverDialog, TheDialogEndsAndSoDoesTheProgram) {
+  const OpenCase& c = GetParam();
+  device.registry().SetValue(HKEY_LOCAL_MACHINE, kUserAgentKey, kUaLanguageName, REG_SZ, Sz(u"JavaScript"));
+  StartWithButton();
+  c.open(*this);
+  const auto open = [&] {
+    std::size_t count = 0;
+    for (const auto& window : kernel().TopLevelWindows()) count += window.className == kDialogClass;
+    return count;
+  };
+  ASSERT_GE(open(), 2u) << "the tray window and the dialog or question";
+  Effects();
+  EXPECT_EQ(Send(*this, WM_QX_DISABLE_EXIT), 0);
+  const auto effects = Effects();
+  // The browser restarts once, for the switch-off, and nothing follows it.
+  EXPECT_EQ(std::count(effects.begin(), effects.end(), "the browser opens with its start page"), 1) << "\n"
+      << ::testing::PrintToString(effects);
+  EXPECT_FALSE(kernel().BoxOpen());
+  EXPECT_EQ(open(), 0u);
+  EXPECT_TRUE(ProcessIds(kClientPath).empty());
+  const auto expectOff = [&] {
+    EXPECT_EQ(Stored(), Dword(0));
+    EXPECT_EQ(Entries(), "off");
+    EXPECT_EQ(Text(*device.registry().GetValue(HKEY_LOCAL_MACHINE, kUserAgentKey, kUaLanguageName)), u"JavaScript");
+    EXPECT_EQ(OpenCommand(), kPlayerCommand);
+  };
+  expectOff();
+  // The user goes on as if the dialog were still there.
+  std::string why;
+  kernel().Answer(IDOK, &why);
+  OpenBrowser();
+  Tick(3);
+  expectOff();
+  EXPECT_EQ(kernel().LiveTimers(), 0u);
+  EXPECT_EQ(device.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Open, TrayEndsOverDialog,
+    ::testing::Values(OpenCase{"Settings", [](TrayFixture& t) { FromMenu(t, u"Settings"); }},
+                      OpenCase{"About", [](TrayFixture& t) { FromMenu(t, u"About Quorvix"); }},
+                      OpenCase{"ResetQuestion", [](TrayFixture& t) { FromMenu(t, u"Reset Quorvix"); }},
+                      OpenCase{"RestartNotice", [](TrayFixture& t) { InSettings(t, IDOK); }},
+                      OpenCase{"JoinQuestion", [](TrayFixture& t) { InSettings(t, IDC_JOIN); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Only the poll timer's messages are ticks.
 TEST_F(TrayQuery, TimerMessagesOfOtherIdsAreNoTicks) {

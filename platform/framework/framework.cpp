@@ -74,6 +74,49 @@ bool CWinApp::OnCmdMsg(UINT id) {
   return false;
 }
 
+namespace {
+
+bool Contains(const std::vector<HWND>& windows, HWND hwnd) {
+  return std::find(windows.begin(), windows.end(), hwnd) != windows.end();
+}
+
+// Top-level windows owned by one of `owners` and not one of them: the
+// message boxes those windows opened.
+struct OwnedWindows {
+  IWindows& windows;
+  const std::vector<HWND>& owners;
+  std::vector<HWND> found;
+
+  static BOOL Visit(HWND hwnd, LPARAM context) {
+    auto& search = *reinterpret_cast<OwnedWindows*>(context);
+    const HWND owner = search.windows.GetParent(hwnd);
+    if (owner != nullptr && Contains(search.owners, owner) && !Contains(search.owners, hwnd)) {
+      search.found.push_back(hwnd);
+    }
+    return TRUE;
+  }
+};
+
+}  // namespace
+
+void CWinApp::CancelOpenDialogs() {
+  std::vector<HWND> owners;
+  if (m_pMainWnd != nullptr && m_pMainWnd->m_hWnd != nullptr) owners.push_back(m_pMainWnd->m_hWnd);
+  std::vector<CDialog*> dialogs;
+  for (CDialog* dialog : m_modalDialogs) {
+    if (dialog == m_pMainWnd || dialog->m_hWnd == nullptr) continue;
+    owners.push_back(dialog->m_hWnd);
+    dialogs.push_back(dialog);
+  }
+  OwnedWindows boxes{m_platform.windows, owners, {}};
+  m_platform.windows.EnumWindows(&OwnedWindows::Visit, reinterpret_cast<LPARAM>(&boxes));
+  const WPARAM cancel = MAKEWPARAM(IDCANCEL, BN_CLICKED);
+  for (HWND box : boxes.found) m_platform.windows.SendMessageW(box, WM_COMMAND, cancel, 0);
+  for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
+    if ((*it)->m_hWnd != nullptr) (*it)->SendMessage(WM_COMMAND, cancel);
+  }
+}
+
 // ---- Windows ---------------------------------------------------------------------
 
 CWnd::~CWnd() {
@@ -198,6 +241,12 @@ INT_PTR CDialog::DoModal() {
   const HWND hwnd = windows().CreateDialogIndirectW(m_template, owner, this);
   if (hwnd == nullptr) return -1;
   m_hWnd = hwnd;
+  // Known to the application while the loop runs, so it can be cancelled.
+  struct Running {
+    std::vector<CDialog*>& open;
+    explicit Running(std::vector<CDialog*>& list, CDialog* dialog) : open(list) { open.push_back(dialog); }
+    ~Running() { open.pop_back(); }
+  } running(m_app.m_modalDialogs, this);
   while (!m_bEndModal) {
     MSG msg;
     if (!windows().GetMessageW(&msg)) {

@@ -13,6 +13,7 @@
 namespace qx {
 
 class CWnd;
+class CDialog;
 
 // The framework's command for "end the program", routed to the application.
 inline constexpr UINT ID_APP_EXIT = 57665;
@@ -47,6 +48,12 @@ class CWinApp {
   // Commands that no window handled; ID_APP_EXIT closes the main window.
   virtual bool OnCmdMsg(UINT id);
 
+  // Ends the modal loops the program has open above its main window, as the
+  // user's cancel would: first the message boxes its windows own, then its
+  // dialogs, innermost first. Each loop returns once the message being
+  // handled now has returned to it.
+  void CancelOpenDialogs();
+
   [[nodiscard]] const std::u16string& AppName() const { return m_appName; }
   [[nodiscard]] const std::u16string& RegistryKey() const { return m_registryKey; }
   [[nodiscard]] Platform& platform() const { return m_platform; }
@@ -56,9 +63,12 @@ class CWinApp {
  private:
   std::u16string SectionPath(std::u16string_view section) const;
 
+  friend class CDialog;
+
   Platform& m_platform;
   std::u16string m_appName;
   std::u16string m_registryKey;
+  std::vector<CDialog*> m_modalDialogs;  // running DoModal loops, outermost first
 };
 
 // The base name of a program file without its directory and extension.

@@ -698,6 +698,15 @@ LRESULT Kernel::DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_ENABLE:
       window->needsPaint = true;
       return 0;
+    case WM_COMMAND:
+      // A message box ends with the button its command names, Cancel
+      // included (as the Escape key would), whether or not it shows one.
+      if (window->messageBox && boxOpen_ && boxOpen_->window == hwnd && HIWORD(wParam) == BN_CLICKED &&
+          (LOWORD(wParam) == IDCANCEL || BoxHasButton(boxOpen_->type, LOWORD(wParam)))) {
+        boxOpen_->answer = LOWORD(wParam);
+        PostToProgram(window->processId, {nullptr, WM_NULL, 0, 0});
+      }
+      return 0;
     default:
       break;
   }
