@@ -142,10 +142,10 @@ class ButtonRun {
   }
   POINT Centre() { return CentreOf(button); }
   LRESULT ToDialog(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    return kernel().SendFromShell(dialog, message, wParam, lParam);
+    return kernel().SendFromShell(dialog, message, wParam, lParam).value_or(-1);
   }
   LRESULT ToButton(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    return kernel().SendFromShell(button, message, wParam, lParam);
+    return kernel().SendFromShell(button, message, wParam, lParam).value_or(-1);
   }
   void Hover() { kernel().MovePointer(Centre()); }
 

@@ -3,11 +3,18 @@
 #include "client/user_agent.h"
 #include "tests/tray_fixture.h"
 
+// Under AddressSanitizer these tests run with stack-use-after-return
+// detection: a handler that answers into the frame of a sender that has
+// already returned is reported, not written silently.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+
 namespace qx::tray {
 namespace {
 
 LRESULT Send(TrayFixture& t, UINT message, WPARAM wParam = 0) {
-  return t.kernel().SendFromShell(t.Client(), message, wParam, 0);
+  const std::optional<LRESULT> answer = t.kernel().SendFromShell(t.Client(), message, wParam, 0);
+  EXPECT_TRUE(answer.has_value()) << "the handler has not returned";
+  return answer.value_or(-1);
 }
 
 struct QueryCase {
@@ -203,6 +210,41 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"RestartNotice", [](TrayFixture& t) { InSettings(t, IDOK); }},
                       OpenCase{"JoinQuestion", [](TrayFixture& t) { InSettings(t, IDC_JOIN); }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A message whose handler first asks the user (here the Reset question)
+// waits for the handler: its answer comes with the box's, queued before the
+// message or given after it, once the whole handler has run.
+class TraySendAsks : public TrayFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TraySendAsks, TheAnswerComesWhenTheHandlerHasReturned) {
+  const bool queuedBefore = GetParam();
+  StartWithButton();
+  std::string why;
+  if (queuedBefore) {
+    ASSERT_TRUE(kernel().Answer(IDOK, &why)) << why;
+  }
+  Effects();
+  const std::optional<LRESULT> answer =
+      kernel().SendFromShell(Client(), WM_COMMAND, MAKEWPARAM(ID_RESET, 0), 0);
+  EXPECT_EQ(answer.has_value(), queuedBefore);
+  EXPECT_EQ(kernel().BoxOpen(), !queuedBefore);
+  if (!queuedBefore) {
+    EXPECT_FALSE(Has(Effects(), "message 273 answered"));
+    ASSERT_TRUE(kernel().Answer(IDOK, &why)) << why;
+  }
+  const auto effects = Effects();
+  // The whole handler ran (the browser started again) before the answer.
+  const auto restarted = std::find(effects.begin(), effects.end(), "the browser opens with its start page");
+  const auto answered = std::find(effects.begin(), effects.end(), "message 273 answered 0");
+  ASSERT_NE(restarted, effects.end()) << ::testing::PrintToString(effects);
+  ASSERT_NE(answered, effects.end()) << ::testing::PrintToString(effects);
+  EXPECT_LT(restarted, answered);
+  EXPECT_EQ(Entries(), "on");
+  EXPECT_TRUE(Polls());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answer, TraySendAsks, ::testing::Values(true, false),
+                         [](const auto& info) { return std::string(info.param ? "QueuedBefore" : "GivenAfter"); });
 
 // Only the poll timer's messages are ticks.
 TEST_F(TrayQuery, TimerMessagesOfOtherIdsAreNoTicks) {

@@ -258,7 +258,11 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   // Answers the open message box, or queues the answer for the next one.
   bool Answer(int button, std::string* why);
   [[nodiscard]] bool BoxOpen() const { return boxOpen_.has_value(); }
-  LRESULT SendFromShell(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  // Sends a message as another program of the device would and runs the
+  // programs until all wait; logs "message N answered R" once the handler
+  // has returned. Nothing while it still waits for the user (a message box
+  // it opened): the answer is logged when a later step lets it finish.
+  std::optional<LRESULT> SendFromShell(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   void SetToolhelpPresent(bool present) { toolhelpPresent_ = present; }
   HRASCONN Dial(std::u16string_view entryName);
@@ -311,6 +315,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void ProgramThread(Program* program, std::u16string commandLine);
   void EndProcess(DWORD processId, bool killed, std::optional<UINT> exitCode = std::nullopt);
   void Reap();
+  LRESULT SendFromWorld(Program& target, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  void SettleWorldSends();
 
   // windows
   Window* Find(HWND hwnd) const;
@@ -397,6 +403,9 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   };
   std::optional<OpenBox> boxOpen_;
   std::deque<int> queuedAnswers_;
+  // Messages the world sent whose handler has not returned yet: the world
+  // cannot wait for them on a stack frame of its own, as a program can.
+  std::vector<std::unique_ptr<SentMessage>> worldSends_;
   std::vector<ShellStart> shellStarts_;
   std::vector<Termination> terminations_;
   bool tracing_ = false;

@@ -58,6 +58,8 @@ struct Kernel::SentMessage {
   DWORD sender = 0;
   LRESULT result = 0;
   bool done = false;
+  DWORD receiver = 0;     // world sends: the program that handles it
+  bool announce = false;  // world sends: log the answer when it comes
 };
 
 struct Kernel::Program {

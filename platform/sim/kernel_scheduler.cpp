@@ -94,6 +94,7 @@ void Kernel::Reap() {
       ++it;
     }
   }
+  SettleWorldSends();
 }
 
 void Kernel::ProgramThread(Program* program, std::u16string commandLine) {

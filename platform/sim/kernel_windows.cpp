@@ -826,14 +826,13 @@ LRESULT Kernel::SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
   Program* self = Current();
   if (target == nullptr) NoteWorldMessage(hwnd, "sent", message, wParam, lParam);
   if (target == nullptr || target == self) return CallWindow(hwnd, message, wParam, lParam);
-  SentMessage sent{hwnd, message, wParam, lParam, self != nullptr ? self->pid : 0};
+  if (self == nullptr) return SendFromWorld(*target, hwnd, message, wParam, lParam);
+  SentMessage sent{hwnd, message, wParam, lParam, self->pid};
   target->sent.push_back(&sent);
-  if (self != nullptr) self->waiting = &sent;
+  self->waiting = &sent;
   struct ClearWaiting {
     Program* self;
-    ~ClearWaiting() {
-      if (self != nullptr) self->waiting = nullptr;
-    }
+    ~ClearWaiting() { self->waiting = nullptr; }
   } clear{self};
   WaitFor([&] { return sent.done; });
   if (!sent.done) {
@@ -841,6 +840,32 @@ LRESULT Kernel::SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     if (Program* receiver = ProgramOf(window->processId)) std::erase(receiver->sent, &sent);
   }
   return sent.result;
+}
+
+LRESULT Kernel::SendFromWorld(Program& target, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The world runs the programs only until all of them wait. A handler that
+  // waits for the user (in a message box, say) returns during a later step,
+  // so the record it answers into is the kernel's, not this frame's.
+  auto owned = std::make_unique<SentMessage>(SentMessage{hwnd, message, wParam, lParam, 0});
+  SentMessage& sent = *owned;
+  sent.receiver = target.pid;
+  worldSends_.push_back(std::move(owned));
+  target.sent.push_back(&sent);
+  WaitFor([&] { return sent.done; });
+  const LRESULT result = sent.result;
+  if (sent.done) std::erase_if(worldSends_, [&](const auto& record) { return record.get() == &sent; });
+  return result;
+}
+
+void Kernel::SettleWorldSends() {
+  std::erase_if(worldSends_, [&](const std::unique_ptr<SentMessage>& sent) {
+    if (!sent->done && ProgramOf(sent->receiver) != nullptr) return false;
+    if (sent->announce) {
+      Log(Effect::Kind::Note, "message " + std::to_string(sent->message) +
+                                  (sent->done ? " answered " + std::to_string(sent->result) : " got no answer"));
+    }
+    return true;
+  });
 }
 
 BOOL Kernel::PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -716,9 +716,16 @@ bool Kernel::SelectItem(HWND control, int index, std::string* why) {
   return true;
 }
 
-LRESULT Kernel::SendFromShell(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<LRESULT> Kernel::SendFromShell(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  const std::size_t waiting = worldSends_.size();
   const LRESULT result = SendMessageW(hwnd, message, wParam, lParam);
+  if (worldSends_.size() > waiting) {
+    worldSends_.back()->announce = true;
+    RunUntilQuiet();
+    return std::nullopt;
+  }
   RunUntilQuiet();
+  Log(Effect::Kind::Note, "message " + std::to_string(message) + " answered " + std::to_string(result));
   return result;
 }
 

@@ -318,10 +318,14 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                      }
                      const HWND client = r.ClientWindow(index);
                      if (client == nullptr) r.Fail(line, "the tray client is not running");
-                     const LRESULT result = r.device_.kernel().SendFromShell(
-                         client, static_cast<UINT>(values[0]), static_cast<WPARAM>(values[1]),
-                         static_cast<LPARAM>(values[2]));
-                     r.device_.kernel().Note("message " + std::to_string(values[0]) + " answered " + std::to_string(result));
+                     // The answer is noted when the handler returns, which may be
+                     // in a later step when it first asks the user something.
+                     if (!r.device_.kernel().SendFromShell(client, static_cast<UINT>(values[0]),
+                                                           static_cast<WPARAM>(values[1]),
+                                                           static_cast<LPARAM>(values[2]))) {
+                       r.device_.kernel().Note("message " + std::to_string(values[0]) +
+                                               " waits for the client to finish");
+                     }
                    }});
 }
 
