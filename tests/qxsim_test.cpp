@@ -120,6 +120,43 @@ TEST(Qxsim, MessagesFromOtherProgramsNeverReachIntoTheirMemory) {
   EXPECT_NE(run.transcript.find("message 43 answered 0"), std::string::npos);
 }
 
+TEST(Qxsim, FilesAndProgramStartsAreChecked) {
+  struct Case {
+    std::string check;
+    bool holds;
+  };
+  const std::string story =
+      "file put \\a.txt \"x\\r\\ny\"\nprocess start \\p.exe\nbrowser open http://h/\n";
+  const Case cases[] = {
+      {"expect file \\a.txt \"x\\r\\ny\"", true},   {"expect file \\a.txt \"x\\ny\"", false},
+      {"expect file \\a.txt \"x\\r\\ny \"", false}, {"expect file \\a.txt", true},
+      {"expect no file \\a.txt", false},             {"expect no file \\b.txt", true},
+      {"expect started iexplore.exe http://h/", true}, {"expect started iexplore.exe http://h", false},
+      {"expect no started iexplore.exe \"\"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.check);
+    const Outcome run = RunScenario(story + c.check + "\n");
+    EXPECT_EQ(run.status, c.holds ? 0 : 1) << run.transcript;
+    EXPECT_EQ(run.transcript.find("expectation failed") == std::string::npos, c.holds);
+  }
+}
+
+// A message whose handler asks the user first is answered in the step that
+// lets the handler finish.
+TEST(Qxsim, ASendWaitsForItsHandler) {
+  const Outcome run = RunScenario(
+      "start client\nbrowser open\nadvance 2 ticks\nsend 273 32784\nnote then\nanswer OK\n");
+  EXPECT_EQ(run.status, 0) << run.transcript;
+  const auto waits = run.transcript.find("message 273 waits for the client to finish");
+  const auto then = run.transcript.find("== then");
+  const auto answered = run.transcript.find("message 273 answered 0");
+  ASSERT_NE(waits, std::string::npos) << run.transcript;
+  ASSERT_NE(answered, std::string::npos) << run.transcript;
+  EXPECT_LT(waits, then);
+  EXPECT_LT(then, answered);
+}
+
 TEST(Qxsim, TheSameScenarioGivesTheSameTranscript) {
   const std::string story =
       "start client\nbrowser open\nadvance 3 ticks\ntap button\nchoose \"Reset Quorvix\"\nanswer OK\n"

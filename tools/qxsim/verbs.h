@@ -23,6 +23,8 @@ inline constexpr std::u16string_view kLauncherPath = u"\\Program Files\\Quorvix\
 std::string Lower(std::string text);
 // A decimal or 0x-prefixed hexadecimal number, with an optional minus sign.
 std::optional<long long> Number(std::string_view text);
+// File contents as a scenario types them: \r and \n stand for CR and LF.
+std::string DeviceText(std::string_view typed);
 // A host file's bytes; *ok is false when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path, bool* ok);
 

@@ -67,16 +67,7 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                        bytes = ReadFile(path, &ok);
                        if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
                      } else if (line.words.size() == 4) {
-                       // The text as typed; \r and \n stand for CR and LF.
-                       for (std::size_t i = 0; i < line.words[3].size(); ++i) {
-                         const char c = line.words[3][i];
-                         if (c == '\\' && i + 1 < line.words[3].size() &&
-                             (line.words[3][i + 1] == 'r' || line.words[3][i + 1] == 'n')) {
-                           bytes += line.words[3][++i] == 'r' ? '\r' : '\n';
-                         } else {
-                           bytes += c;
-                         }
-                       }
+                       bytes = DeviceText(line.words[3]);
                      } else {
                        r.Fail(line, "usage: file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE");
                      }

@@ -1,6 +1,7 @@
 // The expect verb: checks of registry values, keys, processes and windows.
 #include "tools/qxsim/verbs.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace qx::qxsim {
@@ -11,7 +12,7 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   if (negated) words.erase(words.begin());
   const std::string usage =
       "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
-      "[no] window WINDOW | order PART [then] PART...";
+      "[no] window WINDOW | order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS";
   if (words.empty()) r.Fail(line, usage);
   const std::string what = Lower(words[0]);
   bool holds = false;
@@ -66,6 +67,19 @@ void VerbTable::Expect(Runner& r, const Line& line) {
     } catch (const ScenarioError&) {
       holds = false;
     }
+  } else if (what == "file" && (words.size() == 2 || words.size() == 3)) {
+    // The file's bytes, typed as for "file put".
+    const auto bytes = r.device_.kernel().GetFile(sim::Utf16(words[1]));
+    if (bytes) actual = std::to_string(bytes->size()) + " bytes";
+    const std::string expected = words.size() == 3 ? DeviceText(words[2]) : std::string();
+    holds = bytes.has_value() &&
+            (words.size() == 2 || std::equal(bytes->begin(), bytes->end(), expected.begin(), expected.end(),
+                                             [](BYTE a, char b) { return a == static_cast<BYTE>(b); }));
+    if (negated && words.size() == 3) r.Fail(line, "\"expect no file\" takes no text");
+  } else if (what == "started" && words.size() == 3) {
+    // A program start with exactly these parameters, since the device came up.
+    const std::u16string start = sim::Utf16(words[1] + " " + words[2]);
+    for (const auto& started : r.device_.kernel().ShellStarts()) holds = holds || started == start;
   } else {
     r.Fail(line, usage);
   }
@@ -100,7 +114,7 @@ bool VerbTable::EffectsInOrder(Runner& r, const std::vector<std::string>& parts,
 void VerbTable::AddExpectVerbs(std::vector<Runner::Verb>& verbs) {
   verbs.push_back({"expect",
                    "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW | "
-                   "order PART [then] PART...",
+                   "order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS",
                    [](Runner& r, const Line& line) { Expect(r, line); }});
 }
 

@@ -90,4 +90,16 @@ void VerbTable::Need(Runner& r, const Line& line, std::size_t min, std::size_t m
   if (line.words.size() < min || line.words.size() > max) r.Fail(line, "usage: " + usage);
 }
 
+std::string DeviceText(std::string_view typed) {
+  std::string bytes;
+  for (std::size_t i = 0; i < typed.size(); ++i) {
+    if (typed[i] == '\\' && i + 1 < typed.size() && (typed[i + 1] == 'r' || typed[i + 1] == 'n')) {
+      bytes += typed[++i] == 'r' ? '\r' : '\n';
+    } else {
+      bytes += typed[i];
+    }
+  }
+  return bytes;
+}
+
 }  // namespace qx::qxsim

@@ -24,7 +24,10 @@
 //   qxdrive processes                     list this prefix's processes: "PID IMAGE"
 //   qxdrive menu-resource FILE ID         print a program's menu resource, entry
 //                                         by entry: "ID TEXT", "-" for a separator
+//   qxdrive open FILE                     open a file as a tap in the file list
+//                                         does: its type's open command runs
 #include <windows.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -316,6 +319,19 @@ int wmain(int argc, wchar_t** argv) {
       } else {
         std::printf("%u %s\n", item.wID, Utf8(text).c_str());
       }
+    }
+  } else if (step == L"open") {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"open";
+    info.lpFile = arg(1).c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) Fail(L"the shell cannot open " + arg(1));
+    // The launcher runs one pass and ends: wait for it.
+    if (info.hProcess != nullptr) {
+      WaitForSingleObject(info.hProcess, kDefaultWaitMs);
+      CloseHandle(info.hProcess);
     }
   } else {
     Fail(L"unknown step: " + step);
