@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "tools/qxsim/scenario.h"
@@ -14,6 +15,12 @@ struct Outcome {
   int status;
   std::string transcript;
 };
+
+std::string Repeat(std::string_view part, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += part;
+  return out;
+}
 
 Outcome RunScenario(std::string_view text) {
   std::ostringstream out;
@@ -40,6 +47,11 @@ TEST(Qxsim, BadLinesStopWithFileAndLine) {
       {"file show \\nothing\n", "story.qxs:1: there is no file"},
       {"launch 2004 x\n", "story.qxs:1: usage: launch"},
       {"start client\nsend 12 0 4660\n", "story.qxs:2: message 12 carries a pointer"},
+      {"advance 21474836 ticks\n", "story.qxs:1: one step advances virtual time by at most 24 hours"},
+      {"advance 4294968s\n", "story.qxs:1: one step advances virtual time by at most 24 hours"},
+      {"advance 86400001ms\n", "story.qxs:1: one step advances virtual time by at most 24 hours"},
+      {Repeat("advance 86400s\n", 49) + "advance 72000s\n", "story.qxs:50: virtual time cannot pass"},
+      {"fail RegOpenKeyExW 0\n", "story.qxs:1: the call to fail is counted from 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -62,6 +74,45 @@ TEST(Qxsim, MalformedRegistryFileNamesItsLineAndChangesNothing) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.str().find("bad.reg:4:"), std::string::npos) << out.str();
   EXPECT_FALSE(runner.device().registry().KeyExists(HKEY_CURRENT_USER, u"Software\\A"));
+}
+
+// The longest step there may be, and the clock right up to its end.
+TEST(Qxsim, TimeRunsToTheClocksEndButNotPast) {
+  const std::string toTheEnd = "advance 86400000ms\n" + Repeat("advance 86400s\n", 48) + "advance 61367295ms\n";
+  const Outcome end = RunScenario(toTheEnd);
+  EXPECT_EQ(end.status, 0) << end.transcript;
+  EXPECT_NE(end.transcript.find("End of scenario at t=4294967.295s"), std::string::npos) << end.transcript;
+  const Outcome past = RunScenario(toTheEnd + "advance 0ms\nadvance 1ms\n");
+  EXPECT_EQ(past.status, 1);
+  EXPECT_NE(past.transcript.find("story.qxs:52: virtual time cannot pass"), std::string::npos) << past.transcript;
+}
+
+// Editors save with or without a byte order mark and with any line end;
+// errors name the right line and go to standard error as well.
+TEST(Qxsim, AnyLineEndAndByteOrderMarkAndErrorsOnStandardError) {
+  for (std::string_view mark : {"", "\xEF\xBB\xBF"}) {
+    for (std::string_view end : {"\r\n", "\n", "\r"}) {
+      const std::string e(end);
+      std::ostringstream errors;
+      std::streambuf* const saved = std::cerr.rdbuf(errors.rdbuf());
+      const Outcome run = RunScenario(std::string(mark) + "note one" + e + "note two" + e + e + "fly" + e);
+      std::cerr.rdbuf(saved);
+      EXPECT_EQ(run.status, 1);
+      EXPECT_NE(run.transcript.find("== one\n== two"), std::string::npos) << run.transcript;
+      EXPECT_EQ(errors.str().rfind("story.qxs:4: unknown verb \"fly\"", 0), 0u) << errors.str();
+    }
+  }
+}
+
+TEST(Qxsim, ADirectoryIsNoScenario) {
+  std::ostringstream out;
+  std::ostringstream errors;
+  std::streambuf* const saved = std::cerr.rdbuf(errors.rdbuf());
+  Runner runner(out);
+  const int status = runner.RunFile(std::filesystem::temp_directory_path());
+  std::cerr.rdbuf(saved);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.str().find("is a directory, not a scenario"), std::string::npos) << errors.str();
 }
 
 TEST(Qxsim, FailedExpectationsRunOnButFailTheScenario) {

@@ -15,6 +15,12 @@ using Bytes = std::vector<BYTE>;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
+std::string Repeat(std::string_view part, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += part;
+  return out;
+}
+
 class RegFormatTest : public ::testing::Test {
  protected:
   std::string ExportKey(std::u16string path) { return ExportReg(reg, std::pair{HKEY_LOCAL_MACHINE, path}); }
@@ -175,6 +181,9 @@ TEST_F(RegFormatTest, RejectsMalformedFilesWholeWithTheLine) {
       {"[HKLM\\" + std::string(256, 'k') + "]", 3, "bad key path"},
       {"[-HKLM]", 3, "a root key cannot be deleted"},
       {"[-HKLM\\A]\n\"v\"=\"x\"", 4, "under a key that is being deleted"},
+      {"[HKLM\\A" + std::string(1, '\0') + "B]", 3, "a key name holds a NUL character"},
+      {"[HKLM\\A]\n\"a" + std::string(1, '\0') + "b\"=dword:00000001", 4, "a value name holds a NUL character"},
+      {"[HKLM" + Repeat("\\k", 513) + "]", 3, "deeper than 512 levels"},
   };
   reg.SetValue(HKEY_LOCAL_MACHINE, u"A", u"v", REG_SZ, Sz(u"before"));
   const RegistryImage before = reg.Image();
@@ -194,6 +203,64 @@ TEST_F(RegFormatTest, RejectsMalformedFilesWholeWithTheLine) {
   EXPECT_EQ(noKey->ToString(), "k.reg:3: value line before any [KEY] line");
   EXPECT_EQ(ImportReg(reg, "", "empty.reg")->line, 1u);
   EXPECT_EQ(ImportReg(reg, "REGEDIT4\n", "old.reg")->line, 1u);
+}
+
+// Editors save with or without a byte order mark and with any line end.
+TEST_F(RegFormatTest, ReadsAnyLineEndWithOrWithoutByteOrderMark) {
+  for (std::string_view mark : {"", "\xEF\xBB\xBF"}) {
+    for (std::string_view end : {"\r\n", "\n", "\r"}) {
+      SimRegistry fresh(ledger);
+      const std::string text = std::string(mark) + "Windows Registry Editor Version 5.00" + std::string(end) +
+                               std::string(end) + "[HKLM\\A]" + std::string(end) + "\"v\"=hex:01,\\" +
+                               std::string(end) + "  02" + std::string(end) + "\"w\"=dword:00000003";
+      ASSERT_EQ(ImportReg(fresh, text, "x.reg"), std::nullopt) << ::testing::PrintToString(text);
+      EXPECT_EQ(fresh.GetValue(HKEY_LOCAL_MACHINE, u"A", u"v"), (RegValue{u"v", REG_BINARY, Bytes{1, 2}}));
+      EXPECT_EQ(fresh.GetValue(HKEY_LOCAL_MACHINE, u"A", u"w"), (RegValue{u"w", REG_DWORD, Bytes{3, 0, 0, 0}}));
+      const auto error = ImportReg(fresh, text + std::string(end) + "junk", "x.reg");
+      ASSERT_TRUE(error.has_value());
+      EXPECT_EQ(error->line, 7u);
+    }
+  }
+  SimRegistry deep(ledger);
+  EXPECT_EQ(ImportReg(deep, kHeader + "[HKLM" + Repeat("\\k", 512) + "]\n", "deep.reg"), std::nullopt);
+}
+
+// A name the text cannot carry is refused by name; any other reads back.
+TEST_F(RegFormatTest, ExportRoundTripsEveryNameOrRefusesIt) {
+  struct Case {
+    const char* what;
+    std::u16string key;
+    std::u16string value;
+    const char* refused;  // the character named, or null
+  };
+  const Case cases[] = {
+      {"line feed in a key name", u"A\nB", u"v", "U+000A"},
+      {"carriage return in a value name", u"A", u"v\r", "U+000D"},
+      {"lone high surrogate in a value name", u"A", u"v\xD800", "U+D800"},
+      {"lone low surrogate in a key name", u"\xDC00", u"v", "U+DC00"},
+      {"high surrogate at the end", u"A\xDBFF", u"v", "U+DBFF"},
+      {"tab", u"A\tB", u"v\tw", nullptr},
+      {"surrogate pair", u"\xD83D\xDE00", u"\xD83D\xDE00", nullptr},
+      {"brackets and quotes", u"[A]", u"\"q\" \\", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimRegistry source(ledger);
+    ASSERT_TRUE(source.SetValue(HKEY_CURRENT_USER, u"Top\\" + c.key, c.value, REG_DWORD, Bytes{1, 0, 0, 0}));
+    const auto problem = UnwritableName(source.Image());
+    const auto scoped = UnwritableName(source.Image(), std::pair{HKEY_CURRENT_USER, std::u16string(u"Top")});
+    if (c.refused != nullptr) {
+      ASSERT_TRUE(problem.has_value());
+      EXPECT_NE(problem->find(c.refused), std::string::npos) << *problem;
+      EXPECT_TRUE(scoped.has_value());
+      continue;
+    }
+    EXPECT_EQ(problem, std::nullopt);
+    EXPECT_EQ(scoped, std::nullopt);
+    SimRegistry copy(ledger);
+    ASSERT_EQ(ImportReg(copy, ExportReg(source), "names.reg"), std::nullopt);
+    EXPECT_EQ(copy.Image(), source.Image());
+  }
 }
 
 TEST_F(RegFormatTest, RoundTripIsStable) {

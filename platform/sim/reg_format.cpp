@@ -199,14 +199,13 @@ struct LineError {
 class Parser {
  public:
   explicit Parser(std::string_view text) {
+    // Lines end in CR LF, LF or CR alone.
     std::size_t start = 0;
     while (start <= text.size()) {
-      std::size_t end = text.find('\n', start);
+      std::size_t end = text.find_first_of("\r\n", start);
       if (end == std::string_view::npos) end = text.size();
-      std::string_view line = text.substr(start, end - start);
-      if (line.ends_with('\r')) line.remove_suffix(1);
-      lines_.push_back(line);
-      start = end + 1;
+      lines_.push_back(text.substr(start, end - start));
+      start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
     }
   }
 
@@ -259,6 +258,10 @@ class Parser {
     const auto root = RootFromName(rootName);
     if (!root) return Fail("unknown root key \"" + Utf8(rootName) + "\"");
     const std::u16string path = slash == std::u16string::npos ? std::u16string() : full.substr(slash + 1);
+    if (path.find(u'\0') != std::u16string::npos) return Fail("a key name holds a NUL character");
+    if (static_cast<std::size_t>(std::count(path.begin(), path.end(), u'\\')) >= kMaxKeyDepth) {
+      return Fail("bad key path: deeper than " + std::to_string(kMaxKeyDepth) + " levels below the root");
+    }
     if (slash != std::u16string::npos && !SplitKeyPath(path)) {
       return Fail("bad key path \"" + std::string(inner) +
                   "\": a key name is empty or longer than " + std::to_string(kMaxKeyNameLength) + " characters");
@@ -314,6 +317,7 @@ class Parser {
       // "" names the default value too, as @ does.
       name = Utf16(utf8);
       if (name.size() > kMaxValueNameLength) return Fail("value name longer than 16383 characters");
+      if (name.find(u'\0') != std::u16string::npos) return Fail("a value name holds a NUL character");
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != '=') return Fail("expected '=' after the value name");
@@ -483,6 +487,65 @@ std::string ExportReg(const RegistryImage& image, const RegScope& scope) {
     if (const RegistryImage::Key* key = image.Find(root, u"")) WriteKey(*key, Utf8(RootName(root)), true, out);
   }
   return out;
+}
+
+namespace {
+
+// The first character of a name that the text format cannot carry.
+std::optional<char16_t> UnwritableUnit(std::u16string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t unit = name[i];
+    if (unit < 0x20 && unit != u'\t') return unit;
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      return unit;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string UnitName(char16_t unit) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "U+";
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
+  return text;
+}
+
+std::optional<std::string> UnwritableIn(const RegistryImage::Key& key, const std::string& path) {
+  for (const RegValue& value : key.values) {
+    if (const auto unit = UnwritableUnit(value.name)) {
+      return "a value name under [" + path + "] holds " + UnitName(*unit) + ", which a .reg file cannot carry";
+    }
+  }
+  for (const RegistryImage::Key& sub : key.subKeys) {
+    if (const auto unit = UnwritableUnit(sub.name)) {
+      return "a key name under [" + path + "] holds " + UnitName(*unit) + ", which a .reg file cannot carry";
+    }
+    if (auto problem = UnwritableIn(sub, path + "\\" + Utf8(sub.name))) return problem;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> UnwritableName(const RegistryImage& image, const RegScope& scope) {
+  if (scope) {
+    const RegistryImage::Key* key = image.Find(scope->first, scope->second);
+    if (key == nullptr) return std::nullopt;
+    if (const auto unit = UnwritableUnit(key->name)) {
+      return "the key's name holds " + UnitName(*unit) + ", which a .reg file cannot carry";
+    }
+    return UnwritableIn(*key, Utf8(RootName(scope->first)) + (scope->second.empty() ? "" : "\\" + Utf8(scope->second)));
+  }
+  for (HKEY root : kRegistryRoots) {
+    if (const RegistryImage::Key* key = image.Find(root, u"")) {
+      if (auto problem = UnwritableIn(*key, Utf8(RootName(root)))) return problem;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<RegFormatError> ImportReg(SimRegistry& registry, std::string_view text, std::string_view sourceName) {

@@ -35,6 +35,12 @@ using RegScope = std::optional<std::pair<HKEY, std::u16string>>;
 std::string ExportReg(const SimRegistry& registry, RegScope scope = std::nullopt);
 std::string ExportReg(const RegistryImage& image, const RegScope& scope = std::nullopt);
 
+// Why ExportReg cannot write the registry (or the scope) so that it reads
+// back the same: a key or value name holding a control character other than
+// tab (a line feed would end the line) or a lone surrogate (UTF-8 has no
+// form for it). Nothing when every name can be written.
+std::optional<std::string> UnwritableName(const RegistryImage& image, const RegScope& scope = std::nullopt);
+
 // Reads the whole text before changing anything: a malformed file leaves the
 // registry as it was and says which line is wrong. Changes go straight to the
 // data, not through the ledger, and open handles on deleted keys go stale.

@@ -12,9 +12,6 @@ namespace qx::sim {
 
 namespace {
 
-// Win32 refuses trees deeper than this; holding to it also bounds every
-// recursive walk over the tree.
-constexpr std::size_t kMaxDepth = 512;
 // Win32's longest value name, in characters.
 constexpr std::size_t kMaxValueNameLength = 16383;
 
@@ -69,7 +66,7 @@ std::optional<std::vector<std::u16string_view>> SplitKeyPath(std::u16string_view
   while (true) {
     const std::size_t end = path.find(u'\\', start);
     const std::u16string_view part = path.substr(start, end == std::u16string_view::npos ? end : end - start);
-    if (part.empty() || part.size() > kMaxKeyNameLength || parts.size() >= kMaxDepth) return std::nullopt;
+    if (part.empty() || part.size() > kMaxKeyNameLength || parts.size() >= kMaxKeyDepth) return std::nullopt;
     parts.push_back(part);
     if (end == std::u16string_view::npos) break;
     start = end + 1;
@@ -404,7 +401,7 @@ LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM a
   Node* base = Resolve(key, &error);
   if (base == nullptr) return error;
   const auto parts = SplitKeyPath(subKey);
-  if (!parts || base->depth + parts->size() > kMaxDepth) return ERROR_INVALID_PARAMETER;
+  if (!parts || base->depth + parts->size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   // Opening what is already there needs no right to create.
   if (Walk(base, *parts) == nullptr && Resolve(key, &error, KEY_CREATE_SUB_KEY) == nullptr) return error;
   bool created = false;

@@ -24,6 +24,9 @@ inline constexpr LONG ERROR_KEY_DELETED = 1018;
 
 // Win32's longest key name, in characters.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
+// Win32 refuses trees deeper than this many levels below a root; holding to
+// it also bounds every recursive walk over the tree.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // The access rights a key handle must hold for each kind of use.
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;

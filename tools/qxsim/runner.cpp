@@ -54,7 +54,12 @@ int Runner::RunFile(const std::filesystem::path& path) {
   bool ok = false;
   const std::string text = ReadFile(path, &ok);
   if (!ok) {
-    Emit([&](Writer& w) { w.Problem(path.string() + ": cannot read the scenario"); });
+    std::error_code error;
+    const std::string message =
+        path.string() + (std::filesystem::is_directory(path, error) ? ": is a directory, not a scenario"
+                                                                     : ": cannot read the scenario");
+    Emit([&](Writer& w) { w.Problem(message); });
+    std::cerr << message << "\n";
     return 1;
   }
   return RunText(text, path);
@@ -62,18 +67,20 @@ int Runner::RunFile(const std::filesystem::path& path) {
 
 int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
   Emit([&](Writer& w) { w.BeginScenario(name.string()); });
+  // Editors may save a byte order mark first, and CR LF, LF or CR line ends.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::size_t number = 0;
   std::size_t start = 0;
   try {
     while (start <= text.size()) {
-      const std::size_t end = std::min(text.find('\n', start), text.size());
+      const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
       ++number;
       Line line;
       line.file = name;
       line.number = number;
       line.text = std::string(text.substr(start, end - start));
-      if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
-      start = end + 1;
+      start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
       std::string error;
       line.words = SplitWords(line.text, &line.quoted, &error);
       if (!error.empty()) Fail(line, error);
@@ -82,6 +89,9 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
     }
   } catch (const ScenarioError& error) {
     Emit([&](Writer& w) { w.Problem(error.what()); });
+    // The transcript keeps the error in its place; standard error carries it
+    // for whoever runs qxsim from a script.
+    std::cerr << error.what() << "\n";
     return 1;
   }
   std::vector<std::string> running;

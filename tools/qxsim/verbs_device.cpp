@@ -4,32 +4,50 @@
 
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 namespace qx::qxsim {
+
+namespace {
+// One step lets at most a day of virtual time pass.
+constexpr long long kMaxAdvanceMs = 86'400'000;
+}  // namespace
 
 DWORD VerbTable::Duration(Runner& r, const Line& line, const std::vector<std::string>& words) {
   // "advance 3 ticks", "advance 600ms", "advance 2s", "advance 1 tick"
   const std::string usage = "advance N ticks | Nms | Ns";
+  std::optional<long long> n;
+  long long scale = 1;
   if (words.size() == 3) {
-    const auto n = Number(words[1]);
     const std::string unit = Lower(words[2]);
-    if (!n || *n < 0 || (unit != "tick" && unit != "ticks")) r.Fail(line, "usage: " + usage);
-    return static_cast<DWORD>(*n) * kTickMs;
-  }
-  if (words.size() != 2) r.Fail(line, "usage: " + usage);
-  std::string text = Lower(words[1]);
-  DWORD scale = 1;
-  if (text.size() > 2 && text.ends_with("ms")) {
-    text.resize(text.size() - 2);
-  } else if (text.size() > 1 && text.ends_with("s")) {
-    text.resize(text.size() - 1);
-    scale = 1000;
+    if (unit != "tick" && unit != "ticks") r.Fail(line, "usage: " + usage);
+    n = Number(words[1]);
+    scale = kTickMs;
+  } else if (words.size() == 2) {
+    std::string text = Lower(words[1]);
+    if (text.size() > 2 && text.ends_with("ms")) {
+      text.resize(text.size() - 2);
+    } else if (text.size() > 1 && text.ends_with("s")) {
+      text.resize(text.size() - 1);
+      scale = 1000;
+    } else {
+      r.Fail(line, "usage: " + usage);
+    }
+    n = Number(text);
   } else {
     r.Fail(line, "usage: " + usage);
   }
-  const auto n = Number(text);
-  if (!n || *n < 0 || *n > 86400000) r.Fail(line, "usage: " + usage);
-  return static_cast<DWORD>(*n) * scale;
+  if (!n || *n < 0) r.Fail(line, "usage: " + usage);
+  // Checked before multiplying, so no count can wrap around.
+  if (*n > kMaxAdvanceMs / scale) {
+    r.Fail(line, "one step advances virtual time by at most 24 hours (86400000 ms)");
+  }
+  const auto ms = static_cast<DWORD>(*n * scale);
+  // The device's clock counts milliseconds in 32 bits: it must not turn over.
+  if (ms > std::numeric_limits<DWORD>::max() - r.device_.kernel().Now()) {
+    r.Fail(line, "virtual time cannot pass " + Seconds(std::numeric_limits<DWORD>::max()) + " (49.7 days)");
+  }
+  return ms;
 }
 
 void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
@@ -123,6 +141,8 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                        if (!n || *n < 0 || *n > 0x7FFFFFFF) r.Fail(line, "usage: fail CALL [NTH [TIMES [ERROR]]]");
                        values[i - 2] = *n;
                      }
+                     // Calls are counted from 1: "call 0" would silently mean call 1.
+                     if (values[0] < 1) r.Fail(line, "the call to fail is counted from 1 (the next call)");
                      fault.nth = static_cast<std::size_t>(values[0]);
                      fault.times = static_cast<std::size_t>(values[1]);
                      fault.error = static_cast<LONG>(values[2]);

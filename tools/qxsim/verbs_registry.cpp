@@ -35,7 +35,11 @@ void VerbTable::AddRegistryVerbs(std::vector<Runner::Verb>& verbs) {
                        }
                        file = r.Resolve(line, line.words[i + 1]);
                      }
-                     const std::string text = sim::ExportReg(r.device_.registry(), scope);
+                     const sim::RegistryImage image = r.device_.registry().Image();
+                     if (const auto problem = sim::UnwritableName(image, scope)) {
+                       r.Fail(line, "cannot export: " + *problem);
+                     }
+                     const std::string text = sim::ExportReg(image, scope);
                      if (file) {
                        std::ofstream output(*file, std::ios::binary);
                        output << text;

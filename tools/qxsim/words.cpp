@@ -39,10 +39,17 @@ std::string Seconds(DWORD ms) {
 }
 
 std::string ReadFile(const std::filesystem::path& path, bool* ok) {
+  // A directory opens like a file on some systems and reads as empty.
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    *ok = false;
+    return {};
+  }
   std::ifstream in(path, std::ios::binary);
   *ok = static_cast<bool>(in);
   std::ostringstream text;
-  text << in.rdbuf();
+  if (*ok) text << in.rdbuf();
+  *ok = *ok && !in.bad();
   return text.str();
 }
 
