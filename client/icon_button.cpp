@@ -119,10 +119,9 @@ void CIconButton::OnHoverTimer() {
 }
 
 void CIconButton::CancelHover() {
-  if (m_nHoverTimer != 0) {
-    KillTimer(m_nHoverTimer);
-    m_nHoverTimer = 0;
-  }
+  // A timer the platform would not stop is kept, so the next cancel tries
+  // again instead of leaving it to tick for ever.
+  if (m_nHoverTimer != 0 && KillTimer(m_nHoverTimer)) m_nHoverTimer = 0;
   if (m_bHot) {
     m_bHot = FALSE;
     Invalidate(TRUE);

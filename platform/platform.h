@@ -433,7 +433,8 @@ class IWindows {
   virtual int GetDlgCtrlID(HWND hwnd) = 0;
   virtual HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous) = 0;
   // Routes a control's messages to handler; CallDefaultProc gives a message
-  // to the control's own processing.
+  // to the control's own processing. A null handler takes the framework off
+  // the window: its messages get only the window's own processing.
   virtual BOOL SubclassWindow(HWND hwnd, IWindowHandler* handler) = 0;
   virtual LRESULT CallDefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
   // TRUE while the calling program handles a message that another program

@@ -218,6 +218,29 @@ TEST(Qxsim, TheSameScenarioGivesTheSameTranscript) {
   EXPECT_EQ(first.transcript, second.transcript);
 }
 
+TEST(Qxsim, ADialogWhoseFirstDestroyFailsGoesWithItsObject) {
+  // The dialog's window outlived its object, still routed to the dead stack
+  // frame: the next message reached freed memory. Every later step here
+  // sends the tray messages while that window would still be up.
+  struct Case {
+    std::string open;
+    std::string close;
+    std::string title;
+  };
+  const Case cases[] = {
+      {"choose Settings\n", "press OK\nanswer OK\n", "Settings"},
+      {"choose \"About Quorvix\"\n", "press 확인\n", "Quorvix 정보"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    const Outcome run = RunScenario("start client\nbrowser open\nadvance 2 ticks\ntap button\n" + c.open +
+                                    "expect window \"" + c.title + "\"\nfail DestroyWindow\n" + c.close +
+                                    "expect no window \"" + c.title + "\"\nadvance 3 ticks\ntap button\n" +
+                                    c.open + c.close + "close client\nexpect no window \"" + c.title + "\"\n");
+    EXPECT_EQ(run.status, 0) << run.transcript;
+  }
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;

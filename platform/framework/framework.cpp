@@ -120,8 +120,11 @@ void CWinApp::CancelOpenDialogs() {
 // ---- Windows ---------------------------------------------------------------------
 
 CWnd::~CWnd() {
-  // A window that outlives its object would route messages to freed memory.
-  if (m_hWnd != nullptr && windows().IsWindow(m_hWnd)) windows().DestroyWindow(m_hWnd);
+  if (m_hWnd == nullptr) return;
+  // A window that outlives its object would route messages to freed memory:
+  // destroy it, and when the platform refuses, at least take this object off
+  // the window's message path.
+  if (!windows().DestroyWindow(m_hWnd) && m_hWnd != nullptr) windows().SubclassWindow(m_hWnd, nullptr);
 }
 
 bool CWnd::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -181,9 +184,15 @@ LRESULT CWnd::Default() {
 BOOL CWnd::DestroyWindow() {
   if (m_hWnd == nullptr) return FALSE;
   const HWND hwnd = m_hWnd;
-  const BOOL destroyed = windows().DestroyWindow(hwnd);
-  m_hWnd = nullptr;
-  return destroyed;
+  if (windows().DestroyWindow(hwnd)) {
+    m_hWnd = nullptr;  // WM_DESTROY has normally done this already
+    return TRUE;
+  }
+  // A refused destroy leaves the window alive and still routed here: keep
+  // it, so that a later attempt (at the latest this object's end) can finish
+  // the job. A handle the platform no longer knows is simply forgotten.
+  if (!windows().IsWindow(hwnd)) m_hWnd = nullptr;
+  return FALSE;
 }
 
 BOOL CWnd::SubclassDlgItem(int id, CWnd& parent) {

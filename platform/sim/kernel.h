@@ -105,6 +105,7 @@ struct WindowInfo {
   bool messageBox = false;
   std::u16string boxText;
   UINT boxType = 0;
+  bool routed = false;  // a program's framework object receives its messages
 };
 
 struct ProcessInfo {

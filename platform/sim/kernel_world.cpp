@@ -756,6 +756,7 @@ std::optional<WindowInfo> Kernel::Describe(HWND hwnd) const {
   info.messageBox = window->messageBox;
   info.boxText = window->boxText;
   info.boxType = window->boxType;
+  info.routed = window->handler != nullptr;
   return info;
 }
 

@@ -337,7 +337,12 @@ qx::HWND Windows::GetNextDlgTabItem(qx::HWND dialog, qx::HWND control, BOOL prev
 
 BOOL Windows::SubclassWindow(qx::HWND hwnd, IWindowHandler* handler) {
   const ::HWND window = W(hwnd);
-  if (!::IsWindow(window) || handler == nullptr) return FALSE;
+  if (!::IsWindow(window)) return FALSE;
+  if (handler == nullptr) {
+    // Both thunks pass a window without a handler on to its own processing.
+    ::RemovePropW(window, kHandlerProp);
+    return TRUE;
+  }
   if (::GetPropW(window, kOldProcProp) == nullptr) {
     const LONG_PTR old = ::GetWindowLongPtrW(window, GWLP_WNDPROC);
     if (old == 0 || !::SetPropW(window, kOldProcProp, reinterpret_cast<::HANDLE>(old))) return FALSE;
