@@ -39,6 +39,7 @@ struct Effect {
     Foreground,       // another window came to the front
     Message,          // a program sent or posted a message to a window of the world
     Registry,         // a program wrote or deleted in the registry (only while tracing)
+    HandleLeft,       // a program ended and left a handle open
     Note,             // anything else worth a line
   };
   Kind kind;
@@ -126,6 +127,14 @@ struct OpenMenuInfo {
   POINT at{};
   UINT flags = 0;  // TPM_ alignment flags
   std::vector<MenuItemInfo> items;
+};
+
+// What a program that ended by itself left open: handles it never closed,
+// and handles whose close the device refused.
+struct HandlesLeft {
+  std::u16string image;
+  DWORD processId = 0;
+  std::vector<OpenHandle> handles;
 };
 
 class ProgramKilled {};  // unwinds a program's thread; never caught by programs
@@ -295,6 +304,9 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void Note(std::string text) { Log(Effect::Kind::Note, std::move(text)); }
   [[nodiscard]] std::size_t OpenKernelHandles() const { return handles_.size(); }
   [[nodiscard]] std::size_t LiveTimers() const { return timers_.size(); }
+  // Every program that ended by itself with handles still open, in the
+  // order they ended.
+  [[nodiscard]] const std::vector<HandlesLeft>& LeftOpen() const { return leftOpen_; }
   std::u16string ProcessImage(DWORD processId) const;
 
  private:
@@ -339,6 +351,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void Kill(DWORD processId, std::optional<UINT> exitCode = std::nullopt);
   bool PaintOwnerDrawn(HWND hwnd);
   void RecordPaint(HWND hwnd);
+  // Stops the timers chosen, each a handle given back; returns how many.
+  std::size_t DropTimers(const std::function<bool(const Timer&)>& which);
   void Log(Effect::Kind kind, std::string text);
   void NoteWorldMessage(HWND hwnd, const char* how, UINT message, WPARAM wParam, LPARAM lParam);
   std::string Label(HWND hwnd) const;
@@ -348,6 +362,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   DWORD Spawn(std::u16string_view image, std::u16string_view commandLine, const ProgramImage* program);
   bool StartWorldProgram(std::u16string_view file, std::u16string_view parameters, DWORD* processId);
   HANDLE NewKernelHandle(HandleObject object);
+  BOOL CloseKernelHandle(HANDLE handle, int kind);
+  void AuditEnd(const Program& program);
   HandleObject* FindHandle(HANDLE handle, int kind);
   void SoftReset();
   void Boot();
@@ -412,6 +428,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   bool tracing_ = false;
   std::vector<Effect> effects_;
   std::map<std::uintptr_t, int> icons_;  // HICON -> resource id
+  std::map<std::pair<DWORD, std::uintptr_t>, int> libraries_;  // (process, module) -> loads not yet freed
+  std::vector<HandlesLeft> leftOpen_;
 };
 
 }  // namespace qx::sim

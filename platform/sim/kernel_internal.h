@@ -124,6 +124,19 @@ inline constexpr UINT kSimSelectItem = 0x7FF1;
     return failure;                                       \
   }
 
+// The same for a call that closes a handle: a refused close is noted in the
+// handle audit, so the handle counts as tried, not forgotten.
+#define QX_ENTER_CLOSE(call, kind, value, failure)                    \
+  if (auto qx_error = ledger_.Enter(Call::call)) {                     \
+    ledger_.handles().CloseRefused(HandleKind::kind, value);          \
+    SetLastError(static_cast<DWORD>(*qx_error));                       \
+    return failure;                                                    \
+  }
+
+inline std::uintptr_t HandleValue(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
+// A timer is named by its window and its id.
+inline std::uintptr_t TimerKey(HWND hwnd, UINT_PTR id) { return (HandleValue(hwnd) << 16) ^ id; }
+
 std::u16string Lower(std::u16string_view text);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 

@@ -105,13 +105,18 @@ void Kernel::ProgramThread(Program* program, std::u16string commandLine) {
   t_program = program;
   program->started = true;
   const ProgramMain main = program->main;
+  bool ended = false;
   try {
-    if (!program->killed) main(*platform_, commandLine);
+    if (!program->killed) {
+      main(*platform_, commandLine);
+      ended = !program->killed;
+    }
   } catch (const ProgramKilled&) {
     // Terminated or reset: the program's own clean-up never ran.
   } catch (const std::exception& error) {
     Log(Effect::Kind::Note, Utf8(program->image) + " crashed: " + error.what());
   }
+  if (ended) AuditEnd(*program);
   if (processes_.count(program->pid) != 0) EndProcess(program->pid, false);
   program->exited = true;
   // Whoever waits for an answer from us gets none.
@@ -120,6 +125,18 @@ void Kernel::ProgramThread(Program* program, std::u16string commandLine) {
   std::unique_lock lock(mutex_);
   running_ = PickNext();
   changed_.notify_all();
+}
+
+void Kernel::AuditEnd(const Program& program) {
+  std::vector<OpenHandle> held = ledger_.handles().HeldBy(program.pid);
+  if (held.empty()) return;
+  for (const OpenHandle& handle : held) {
+    std::string line = "\"" + Utf8(program.image) + "\" left open: " + std::string(HandleKindName(handle.kind));
+    if (!handle.what.empty()) line += " " + handle.what;
+    if (handle.closeRefused) line += " (its close was refused)";
+    Log(Effect::Kind::HandleLeft, std::move(line));
+  }
+  leftOpen_.push_back({program.image, program.pid, std::move(held)});
 }
 
 void Kernel::ServeSentMessage(Program& self) {

@@ -451,7 +451,7 @@ BOOL Kernel::EnableWindow(HWND hwnd, BOOL enable) {
 }
 
 BOOL Kernel::DestroyWindow(HWND hwnd) {
-  QX_ENTER(DestroyWindow, FALSE)
+  QX_ENTER_CLOSE(DestroyWindow, Window, HandleValue(hwnd), FALSE)
   const Window* window = Find(hwnd);
   if (window == nullptr || hwnd == desktop_) {
     SetLastError(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
@@ -479,7 +479,7 @@ void Kernel::DestroyTree(HWND hwnd, bool sendMessages) {
   for (HWND child : children) DestroyTree(child, sendMessages);
   window = Find(hwnd);
   if (window == nullptr) return;
-  std::erase_if(timers_, [hwnd](const std::unique_ptr<Timer>& timer) { return timer->hwnd == hwnd; });
+  DropTimers([hwnd](const Timer& timer) { return timer.hwnd == hwnd; });
   if (focus_ == hwnd) focus_ = nullptr;
   if (capture_ == hwnd) capture_ = nullptr;
   const DWORD processId = window->processId;
@@ -489,6 +489,7 @@ void Kernel::DestroyTree(HWND hwnd, bool sendMessages) {
   } else {
     if (!window->messageBox) Log(Effect::Kind::WindowDestroyed, "window closed: " + Label(hwnd));
     std::erase(zOrder_, hwnd);
+    ledger_.handles().Closed(HandleKind::Window, HandleValue(hwnd));
   }
   windows_.erase(reinterpret_cast<std::uintptr_t>(hwnd));
   if (foreground_ == hwnd) {
@@ -560,6 +561,7 @@ HWND Kernel::CreateDialogIndirectW(const DialogTemplate& dialog, HWND parent, IW
   window.handler = handler;
   window.commandBar = true;
   const HWND hwnd = window.hwnd;
+  ledger_.handles().Opened(HandleKind::Window, HandleValue(hwnd), "\"" + Utf8(dialog.caption) + "\"");
   zOrder_.insert(std::find(zOrder_.begin(), zOrder_.end(), desktop_), hwnd);
   Raise(hwnd, (dialog.exStyle & WS_EX_TOPMOST) != 0);
   for (const ControlTemplate& control : dialog.controls) {
@@ -932,14 +934,22 @@ UINT_PTR Kernel::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc)
     }
   }
   timers_.push_back(std::make_unique<Timer>(Timer{hwnd, id, period, now_ + period, proc, window->processId}));
+  ledger_.handles().Opened(HandleKind::Timer, TimerKey(hwnd, id),
+                           std::to_string(id) + " of " + Label(hwnd));
   return id == 0 ? 1 : id;
 }
 
 BOOL Kernel::KillTimer(HWND hwnd, UINT_PTR id) {
-  QX_ENTER(KillTimer, FALSE)
-  const auto removed = std::erase_if(
-      timers_, [&](const std::unique_ptr<Timer>& timer) { return timer->hwnd == hwnd && timer->id == id; });
-  return removed != 0;
+  QX_ENTER_CLOSE(KillTimer, Timer, TimerKey(hwnd, id), FALSE)
+  return DropTimers([&](const Timer& timer) { return timer.hwnd == hwnd && timer.id == id; }) != 0;
+}
+
+std::size_t Kernel::DropTimers(const std::function<bool(const Timer&)>& which) {
+  return std::erase_if(timers_, [&](const std::unique_ptr<Timer>& timer) {
+    if (!which(*timer)) return false;
+    ledger_.handles().Closed(HandleKind::Timer, TimerKey(timer->hwnd, timer->id));
+    return true;
+  });
 }
 
 // ---- Message boxes -----------------------------------------------------------------
@@ -1030,7 +1040,11 @@ HMENU Kernel::LoadMenuW(const MenuTemplate& menu) {
     menus_[reinterpret_cast<std::uintptr_t>(handle)] = std::move(created);
     return handle;
   };
-  return build(menu.items);
+  // Sub-menus go with the menu that holds them: only the menu is a handle
+  // to give back.
+  const HMENU loaded = build(menu.items);
+  ledger_.handles().Opened(HandleKind::Menu, HandleValue(loaded), std::to_string(menu.id));
+  return loaded;
 }
 
 HMENU Kernel::GetSubMenu(HMENU menu, int position) {
@@ -1079,9 +1093,10 @@ DWORD Kernel::CheckMenuItem(HMENU menu, UINT item, UINT flags) {
 }
 
 BOOL Kernel::DestroyMenu(HMENU menu) {
-  QX_ENTER(DestroyMenu, FALSE)
+  QX_ENTER_CLOSE(DestroyMenu, Menu, HandleValue(menu), FALSE)
   const auto it = menus_.find(reinterpret_cast<std::uintptr_t>(menu));
   if (it == menus_.end()) return FALSE;
+  ledger_.handles().Closed(HandleKind::Menu, HandleValue(menu));
   std::vector<HMENU> popups;
   for (const auto& entry : it->second->items) {
     if (entry.popup != nullptr) popups.push_back(entry.popup);
@@ -1208,12 +1223,15 @@ HICON Kernel::LoadIconImage(int resourceId, int cx, int cy) {
   }
   const HICON icon = reinterpret_cast<HICON>(nextHandle_ += 4);
   icons_[reinterpret_cast<std::uintptr_t>(icon)] = resourceId;
+  ledger_.handles().Opened(HandleKind::Icon, HandleValue(icon), std::to_string(resourceId));
   return icon;
 }
 
 BOOL Kernel::DestroyIcon(HICON icon) {
-  QX_ENTER(DestroyIcon, FALSE)
-  return icons_.erase(reinterpret_cast<std::uintptr_t>(icon)) != 0;
+  QX_ENTER_CLOSE(DestroyIcon, Icon, HandleValue(icon), FALSE)
+  if (icons_.erase(reinterpret_cast<std::uintptr_t>(icon)) == 0) return FALSE;
+  ledger_.handles().Closed(HandleKind::Icon, HandleValue(icon));
+  return TRUE;
 }
 
 BOOL Kernel::DrawIconEx(HDC dc, int x, int y, HICON icon, int cx, int cy, UINT flags) {

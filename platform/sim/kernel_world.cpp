@@ -50,7 +50,13 @@ constexpr std::u16string_view kPlayerTitle = u"Windows Media";
 
 }  // namespace
 
-Kernel::Kernel(CallLedger& ledger) : ledger_(ledger) { Boot(); }
+Kernel::Kernel(CallLedger& ledger) : ledger_(ledger) {
+  ledger_.handles().SetCaller([this] {
+    const Program* self = Current();
+    return self != nullptr ? self->pid : DWORD{0};
+  });
+  Boot();
+}
 
 Kernel::~Kernel() {
   KillAll();
@@ -122,7 +128,10 @@ void Kernel::EndProcess(DWORD processId, bool killed, std::optional<UINT> exitCo
   it->second->program = true;  // its windows going must not end it a second time
   for (HWND hwnd : owned) DestroyTree(hwnd, false);
   processes_.erase(processId);
-  std::erase_if(timers_, [processId](const std::unique_ptr<Timer>& timer) { return timer->processId == processId; });
+  DropTimers([processId](const Timer& timer) { return timer.processId == processId; });
+  // The system takes back whatever the process held.
+  ledger_.handles().Release(processId);
+  std::erase_if(libraries_, [processId](const auto& entry) { return entry.first.first == processId; });
   if (menuOpen_ && menuOpen_->processId == processId) menuOpen_.reset();
   if (boxOpen_) {
     if (const Window* box = Find(boxOpen_->window); box == nullptr || box->processId == processId) boxOpen_.reset();
@@ -249,8 +258,34 @@ BOOL Kernel::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
 
 HANDLE Kernel::NewKernelHandle(HandleObject object) {
   const std::uintptr_t value = nextHandle_ += 4;
+  switch (object.kind) {
+    case HandleObject::kSnapshot:
+      ledger_.handles().Opened(HandleKind::Snapshot, value, "");
+      break;
+    case HandleObject::kProcess:
+      ledger_.handles().Opened(HandleKind::Process, value, Quoted(ProcessImage(object.processId)));
+      break;
+    default:
+      ledger_.handles().Opened(HandleKind::File, value, Quoted(files_.at(object.path).first));
+      break;
+  }
   handles_[value] = std::make_unique<HandleObject>(std::move(object));
   return reinterpret_cast<HANDLE>(value);
+}
+
+// kind 0 closes a handle of any kind, as CloseHandle does.
+BOOL Kernel::CloseKernelHandle(HANDLE handle, int kind) {
+  const auto it = handles_.find(HandleValue(handle));
+  if (it == handles_.end() || (kind != 0 && it->second->kind != kind)) {
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    return FALSE;
+  }
+  const HandleKind audited = it->second->kind == HandleObject::kSnapshot  ? HandleKind::Snapshot
+                             : it->second->kind == HandleObject::kProcess ? HandleKind::Process
+                                                                          : HandleKind::File;
+  handles_.erase(it);
+  ledger_.handles().Closed(audited, HandleValue(handle));
+  return TRUE;
 }
 
 Kernel::HandleObject* Kernel::FindHandle(HANDLE handle, int kind) {
@@ -267,14 +302,25 @@ HMODULE Kernel::LoadLibraryW(std::u16string_view name) {
     SetLastError(static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     return nullptr;
   }
-  // Libraries stay loaded for the life of the process; the handle names the
-  // library, not a reference to release.
-  return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x10000 + file.size()));
+  // The handle names the library; each load is a reference the program
+  // gives back with FreeLibrary, and the process's end gives back the rest.
+  const auto module = static_cast<std::uintptr_t>(0x10000 + file.size());
+  const Program* self = Current();
+  const DWORD owner = self != nullptr ? self->pid : 0;
+  if (libraries_[{owner, module}]++ == 0) ledger_.handles().Opened(HandleKind::Library, module, Quoted(file));
+  return reinterpret_cast<HMODULE>(module);
 }
 
 BOOL Kernel::FreeLibrary(HMODULE module) {
-  QX_ENTER(FreeLibrary, FALSE)
-  return module != nullptr;
+  QX_ENTER_CLOSE(FreeLibrary, Library, HandleValue(module), FALSE)
+  const Program* self = Current();
+  const auto it = libraries_.find({self != nullptr ? self->pid : 0, HandleValue(module)});
+  if (it == libraries_.end()) return FALSE;
+  if (--it->second == 0) {
+    libraries_.erase(it);
+    ledger_.handles().Closed(HandleKind::Library, HandleValue(module));
+  }
+  return TRUE;
 }
 
 HANDLE Kernel::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
@@ -330,10 +376,8 @@ BOOL Kernel::Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry) {
 }
 
 BOOL Kernel::CloseToolhelp32Snapshot(HANDLE snapshot) {
-  QX_ENTER(CloseToolhelp32Snapshot, FALSE)
-  if (FindHandle(snapshot, HandleObject::kSnapshot) == nullptr) return FALSE;
-  handles_.erase(reinterpret_cast<std::uintptr_t>(snapshot));
-  return TRUE;
+  QX_ENTER_CLOSE(CloseToolhelp32Snapshot, Snapshot, HandleValue(snapshot), FALSE)
+  return CloseKernelHandle(snapshot, HandleObject::kSnapshot);
 }
 
 HANDLE Kernel::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
@@ -370,12 +414,14 @@ BOOL Kernel::TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 BOOL Kernel::CloseHandle(HANDLE handle) {
-  QX_ENTER(CloseHandle, FALSE)
-  if (handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
-    SetLastError(static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  if (auto error = ledger_.Enter(Call::CloseHandle)) {
+    for (HandleKind kind : {HandleKind::Process, HandleKind::File, HandleKind::Snapshot}) {
+      ledger_.handles().CloseRefused(kind, HandleValue(handle));
+    }
+    SetLastError(static_cast<DWORD>(*error));
     return FALSE;
   }
-  return TRUE;
+  return CloseKernelHandle(handle, 0);
 }
 
 std::vector<std::u16string> Kernel::ShellStarts() const {
@@ -389,6 +435,8 @@ std::vector<std::u16string> Kernel::ShellStarts() const {
 HRASCONN Kernel::Dial(std::u16string_view entryName) {
   const HRASCONN handle = reinterpret_cast<HRASCONN>(nextConnection_ += 4);
   connections_.push_back({handle, std::u16string(entryName.substr(0, RAS_MaxEntryName))});
+  // The connection is the dialler's, not a program's: never a program's leak.
+  ledger_.handles().OpenedFor(0, HandleKind::DialUp, HandleValue(handle), Quoted(entryName));
   return handle;
 }
 
@@ -426,6 +474,7 @@ DWORD Kernel::RasHangUpW(HRASCONN connection) {
   if (it == connections_.end()) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
   Log(Effect::Kind::HangUp, "dial-up connection hung up: " + Quoted(it->name));
   connections_.erase(it);
+  ledger_.handles().Closed(HandleKind::DialUp, HandleValue(connection));
   return 0;
 }
 
@@ -556,6 +605,9 @@ void Kernel::SoftReset() {
   menus_.clear();
   icons_.clear();
   connections_.clear();
+  handles_.clear();
+  libraries_.clear();
+  ledger_.handles().ReleaseAll();
   menuOpen_.reset();
   boxOpen_.reset();
   focus_ = capture_ = foreground_ = desktop_ = nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/handles.h"
 
 namespace qx::sim {
 
@@ -70,6 +71,9 @@ class CallLedger {
   // A copy of the counters, to compare before and after a step.
   [[nodiscard]] std::array<std::size_t, kCallCount> Snapshot() const { return counts_; }
 
+  // Every handle handed out and not yet closed, by the process holding it.
+  [[nodiscard]] HandleAudit& handles() { return handles_; }
+
  private:
   struct Pending {
     Fault fault;
@@ -78,6 +82,7 @@ class CallLedger {
   };
   std::array<std::size_t, kCallCount> counts_{};
   std::vector<Pending> faults_;
+  HandleAudit handles_;
 };
 
 }  // namespace qx::sim

@@ -354,6 +354,7 @@ HKEY SimRegistry::AddHandle(const std::shared_ptr<Node>& node, REGSAM access) {
   const std::uintptr_t value = nextHandle_;
   nextHandle_ += 4;
   handles_.emplace(value, Handle{node, PathOf(node.get()), access});
+  ledger_.handles().Opened(HandleKind::RegistryKey, value, Utf8(handles_.at(value).path));
   return reinterpret_cast<HKEY>(value);
 }
 
@@ -472,9 +473,14 @@ LONG SimRegistry::RegDeleteKeyW(HKEY key, std::u16string_view subKey) {
 }
 
 LONG SimRegistry::RegCloseKey(HKEY key) {
-  if (const auto fault = ledger_.Enter(Call::RegCloseKey)) return *fault;
+  if (const auto fault = ledger_.Enter(Call::RegCloseKey)) {
+    ledger_.handles().CloseRefused(HandleKind::RegistryKey, HandleValue(key));
+    return *fault;
+  }
   if (RootNode(key) != nullptr) return ERROR_SUCCESS;
-  return handles_.erase(HandleValue(key)) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  if (handles_.erase(HandleValue(key)) == 0) return ERROR_INVALID_HANDLE;
+  ledger_.handles().Closed(HandleKind::RegistryKey, HandleValue(key));
+  return ERROR_SUCCESS;
 }
 
 std::vector<std::u16string> SimRegistry::OpenHandlePaths() const {
