@@ -241,6 +241,29 @@ TEST(Qxsim, ADialogWhoseFirstDestroyFailsGoesWithItsObject) {
   }
 }
 
+TEST(Qxsim, HandlesLeftOpenAreNamedAndOnlyRealLeaksFailTheExpectation) {
+  // The client's first key close refused: named, but not its leak.
+  const Outcome refused = RunScenario("fail RegCloseKey\nstart client\nclose client\nexpect no leaks\n");
+  EXPECT_EQ(refused.status, 0) << refused.transcript;
+  EXPECT_NE(refused.transcript.find("Quorvix.exe\" left open: registry key HKEY_CURRENT_USER\\Software\\Brennic Inc"),
+            std::string::npos);
+  EXPECT_NE(refused.transcript.find("(its close was refused)"), std::string::npos);
+
+  std::ostringstream out;
+  Runner runner(out);
+  runner.device().kernel().InstallProgram(u"\\leaky.exe", {[](Platform& platform, std::u16string_view) {
+                                                              platform.processes.LoadLibraryW(u"toolhelp.dll");
+                                                              return 0;
+                                                            },
+                                                            {}});
+  runner.device().kernel().StartProgram(u"\\leaky.exe", u"");
+  EXPECT_EQ(runner.RunText("expect no leaks\n", "story.qxs"), 1);
+  EXPECT_NE(out.str().find("expectation failed: expect no leaks (found \"\\leaky.exe\" left library "
+                           "\"toolhelp.dll\" open)"),
+            std::string::npos)
+      << out.str();
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;

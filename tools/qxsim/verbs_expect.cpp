@@ -12,7 +12,8 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   if (negated) words.erase(words.begin());
   const std::string usage =
       "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
-      "[no] window WINDOW | order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS";
+      "[no] window WINDOW | order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS | "
+      "no leaks";
   if (words.empty()) r.Fail(line, usage);
   const std::string what = Lower(words[0]);
   bool holds = false;
@@ -80,6 +81,17 @@ void VerbTable::Expect(Runner& r, const Line& line) {
     // A program start with exactly these parameters, since the device came up.
     const std::u16string start = sim::Utf16(words[1] + " " + words[2]);
     for (const auto& started : r.device_.kernel().ShellStarts()) holds = holds || started == start;
+  } else if (what == "leaks" && words.size() == 1 && negated) {
+    // Handles whose close the device refused were given back as far as the
+    // program could: they are not its leaks.
+    for (const sim::HandlesLeft& left : r.device_.kernel().LeftOpen()) {
+      for (const sim::OpenHandle& handle : left.handles) {
+        if (handle.closeRefused || holds) continue;
+        holds = true;
+        actual = "\"" + sim::Utf8(left.image) + "\" left " + std::string(sim::HandleKindName(handle.kind)) +
+                 (handle.what.empty() ? "" : " " + handle.what) + " open";
+      }
+    }
   } else {
     r.Fail(line, usage);
   }
@@ -114,7 +126,8 @@ bool VerbTable::EffectsInOrder(Runner& r, const std::vector<std::string>& parts,
 void VerbTable::AddExpectVerbs(std::vector<Runner::Verb>& verbs) {
   verbs.push_back({"expect",
                    "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW | "
-                   "order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS",
+                   "order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS | "
+                   "no leaks",
                    [](Runner& r, const Line& line) { Expect(r, line); }});
 }
 
