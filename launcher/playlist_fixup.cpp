@@ -38,12 +38,15 @@ class PlaylistFile {
       if (read == 0) break;
       *total += std::min<std::size_t>(read, buffer.size() - *total);
     }
+    size_ = *total;  // the file's size, when it ended before the buffer did
     return true;
   }
 
   // Makes data the file's whole content: written from the start in full,
-  // then the file is cut after it, so nothing of a longer old content stays
-  // behind. False as soon as a step fails; the file may then be changed.
+  // then the file is cut after it when it was longer, so nothing of an old
+  // content stays behind. Data at least as long as the file needs no cut, so
+  // a refused one cannot spoil it. False as soon as a needed step fails; the
+  // file may then be changed.
   bool Replace(std::span<const BYTE> data) {
     if (files_.SetFilePointer(handle_, 0, FILE_BEGIN) != 0) return false;
     std::size_t done = 0;
@@ -51,13 +54,18 @@ class PlaylistFile {
       DWORD written = 0;
       if (!files_.WriteFile(handle_, data.subspan(done), &written) || written == 0) return false;
       done += std::min<std::size_t>(written, data.size() - done);
+      size_ = std::max(size_, done);
     }
-    return files_.SetEndOfFile(handle_) != FALSE;
+    if (data.size() >= size_) return true;
+    if (!files_.SetEndOfFile(handle_)) return false;
+    size_ = data.size();
+    return true;
   }
 
  private:
   IFiles& files_;
   HANDLE handle_;
+  std::size_t size_ = 0;  // known after a read to the end, kept by every write
 };
 
 // A fixed-size byte buffer that refuses to run over its end.
