@@ -81,12 +81,14 @@ TEST_F(Handles, AProgramThatEndsByItselfHasWhatItLeftOpenNamed) {
        [](Platform& p) {
          SHELLEXECUTEINFOW info;
          info.fMask = SEE_MASK_NOCLOSEPROCESS;
+         info.lpVerb = u"open";
          info.lpFile = u"connmgr.exe";
          p.processes.ShellExecuteExW(&info);
        },
        [](Platform& p) {
          SHELLEXECUTEINFOW info;
          info.fMask = SEE_MASK_NOCLOSEPROCESS;
+         info.lpVerb = u"open";
          info.lpFile = u"connmgr.exe";
          p.processes.ShellExecuteExW(&info);
          p.processes.CloseHandle(info.hProcess);
