@@ -13,8 +13,9 @@ std::string_view HandleKindName(HandleKind kind) {
   return kNames[static_cast<std::size_t>(kind)];
 }
 
-void HandleAudit::Opened(HandleKind kind, std::uintptr_t value, std::string what) {
+void HandleAudit::Opened(HandleKind kind, std::uintptr_t value, std::string what, std::uintptr_t holder) {
   OpenedFor(caller_ ? caller_() : 0, kind, value, std::move(what));
+  open_[{kind, value}].holder = holder;
 }
 
 void HandleAudit::OpenedFor(DWORD owner, HandleKind kind, std::uintptr_t value, std::string what) {
@@ -32,7 +33,12 @@ void HandleAudit::CloseRefused(HandleKind kind, std::uintptr_t value) {
 std::vector<OpenHandle> HandleAudit::HeldBy(DWORD owner) const {
   std::vector<OpenHandle> held;
   for (const auto& [key, handle] : open_) {
-    if (handle.owner == owner) held.push_back(handle);
+    if (handle.owner != owner) continue;
+    held.push_back(handle);
+    if (handle.holder != 0) {
+      const auto on = open_.find({HandleKind::Window, handle.holder});
+      if (on != open_.end() && on->second.closeRefused) held.back().closeRefused = true;
+    }
   }
   std::sort(held.begin(), held.end(), [](const OpenHandle& a, const OpenHandle& b) { return a.sequence < b.sequence; });
   return held;

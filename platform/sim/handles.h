@@ -37,6 +37,7 @@ struct OpenHandle {
   std::string what;          // UTF-8: the key's path, the file, the window's title...
   bool closeRefused = false;  // its own close call was made to fail
   std::size_t sequence = 0;   // handed out as the device's nth handle
+  std::uintptr_t holder = 0;  // the window a timer lives on
 };
 
 class HandleAudit {
@@ -44,8 +45,10 @@ class HandleAudit {
   // Tells which process makes the current call (0: the world).
   void SetCaller(std::function<DWORD()> caller) { caller_ = std::move(caller); }
 
-  // A handle handed to the calling process (or to `owner` when given).
-  void Opened(HandleKind kind, std::uintptr_t value, std::string what);
+  // A handle handed to the calling process (or to `owner` when given). A
+  // handle that lives on another (a timer on its window) names it as its
+  // holder: when the holder's close is refused, it stays for the same reason.
+  void Opened(HandleKind kind, std::uintptr_t value, std::string what, std::uintptr_t holder = 0);
   void OpenedFor(DWORD owner, HandleKind kind, std::uintptr_t value, std::string what);
   void Closed(HandleKind kind, std::uintptr_t value);
   // The handle's close call failed by a planned fault: the handle stays

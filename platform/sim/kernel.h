@@ -279,7 +279,22 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   std::vector<std::u16string> Connections() const;
   void PutFile(std::u16string_view path, std::vector<BYTE> bytes);
   std::optional<std::vector<BYTE>> GetFile(std::u16string_view path) const;
+  // Every file's path, and each content the world put into it, oldest first.
+  [[nodiscard]] std::vector<std::u16string> FilePaths() const;
+  [[nodiscard]] std::vector<std::vector<BYTE>> ContentsPut(std::u16string_view path) const;
   void KillAll();
+  // Soft-resets the device, as its reset button would.
+  void Reset();
+
+  // The program making the current call (0 on the world's thread), and
+  // whether it has been ended.
+  [[nodiscard]] DWORD CallingProcess() const;
+  [[nodiscard]] bool CallerEnded() const;
+  // Ends the calling program at once, as a battery pull or a forced
+  // termination would: its windows, timers and handles go, and nothing of
+  // its own clean-up reaches the device (its later calls must be refused,
+  // see CallLedger::SetWatcher). From a program's thread only.
+  void EndCaller();
 
   // ---- Inspection
   std::vector<WindowInfo> TopLevelWindows() const;  // front first
@@ -396,6 +411,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   std::map<std::u16string, ProgramImage> images_;  // key: lower-case path
   std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
   std::map<std::u16string, std::pair<std::u16string, std::vector<BYTE>>> files_;  // lower-case path
+  std::map<std::u16string, std::vector<std::vector<BYTE>>> contentsPut_;        // lower-case path
   struct Connection {
     HRASCONN handle;
     std::u16string name;

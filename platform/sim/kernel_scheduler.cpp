@@ -245,6 +245,23 @@ DWORD Kernel::Spawn(std::u16string_view image, std::u16string_view commandLine, 
   return pid;
 }
 
+DWORD Kernel::CallingProcess() const {
+  const Program* self = Current();
+  return self != nullptr ? self->pid : 0;
+}
+
+bool Kernel::CallerEnded() const {
+  const Program* self = Current();
+  return self != nullptr && self->killed;
+}
+
+void Kernel::EndCaller() {
+  // No unwinding here: the call may come from a destructor. The program
+  // runs on to its end with every call refused, so the device stays as it
+  // was right after the call that ended it.
+  if (const Program* self = Current()) Kill(self->pid);
+}
+
 void Kernel::KillAll() {
   for (auto& [pid, program] : programs_) {
     if (!program->exited) {

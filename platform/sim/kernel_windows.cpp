@@ -934,8 +934,8 @@ UINT_PTR Kernel::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc)
     }
   }
   timers_.push_back(std::make_unique<Timer>(Timer{hwnd, id, period, now_ + period, proc, window->processId}));
-  ledger_.handles().Opened(HandleKind::Timer, TimerKey(hwnd, id),
-                           std::to_string(id) + " of " + Label(hwnd));
+  ledger_.handles().Opened(HandleKind::Timer, TimerKey(hwnd, id), std::to_string(id) + " of " + Label(hwnd),
+                           HandleValue(hwnd));
   return id == 0 ? 1 : id;
 }
 

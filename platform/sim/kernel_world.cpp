@@ -481,7 +481,19 @@ DWORD Kernel::RasHangUpW(HRASCONN connection) {
 // ---- Files -------------------------------------------------------------------------------
 
 void Kernel::PutFile(std::u16string_view path, std::vector<BYTE> bytes) {
+  contentsPut_[Lower(path)].push_back(bytes);
   files_[Lower(path)] = {std::u16string(path), std::move(bytes)};
+}
+
+std::vector<std::u16string> Kernel::FilePaths() const {
+  std::vector<std::u16string> paths;
+  for (const auto& [key, file] : files_) paths.push_back(file.first);
+  return paths;
+}
+
+std::vector<std::vector<BYTE>> Kernel::ContentsPut(std::u16string_view path) const {
+  const auto it = contentsPut_.find(Lower(path));
+  return it == contentsPut_.end() ? std::vector<std::vector<BYTE>>{} : it->second;
 }
 
 std::optional<std::vector<BYTE>> Kernel::GetFile(std::u16string_view path) const {
@@ -590,6 +602,11 @@ BOOL Kernel::KernelIoControl(DWORD code, std::span<const BYTE> in, std::span<BYT
   SoftReset();
   if (Current() != nullptr) throw ProgramKilled{};  // a reset does not come back
   return TRUE;
+}
+
+void Kernel::Reset() {
+  SoftReset();
+  RunUntilQuiet();
 }
 
 void Kernel::SoftReset() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -62,6 +63,11 @@ class CallLedger {
   // Counts the call; returns the error to answer with when a fault is due.
   std::optional<LONG> Enter(Call call);
 
+  // Sees every call before it is counted; an error it returns answers the
+  // call at once, uncounted (a scenario runner uses it to end a program
+  // after its nth call and to keep a dead program's calls without effect).
+  void SetWatcher(std::function<std::optional<LONG>(Call)> watcher) { watcher_ = std::move(watcher); }
+
   void Plan(Fault fault);
   void ClearFaults() { faults_.clear(); }
 
@@ -82,6 +88,7 @@ class CallLedger {
   };
   std::array<std::size_t, kCallCount> counts_{};
   std::vector<Pending> faults_;
+  std::function<std::optional<LONG>(Call)> watcher_;
   HandleAudit handles_;
 };
 

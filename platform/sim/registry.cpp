@@ -19,6 +19,15 @@ char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<c
 
 std::uintptr_t HandleValue(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
 
+// Whether string data holds a zero code unit: whole code units only.
+bool HasTerminator(std::span<const BYTE> data) {
+  if (data.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < data.size(); i += 2) {
+    if (data[i] == 0 && data[i + 1] == 0) return true;
+  }
+  return false;
+}
+
 bool IsRootValue(std::uintptr_t value) {
   return std::any_of(std::begin(kRegistryRoots), std::end(kRegistryRoots),
                      [value](HKEY root) { return HandleValue(root) == value; });
@@ -444,6 +453,9 @@ LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type,
   }
   node->StoreValue(name, type, data);
   if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueReadableText(type, data));
+  if ((type == REG_SZ || type == REG_EXPAND_SZ) && !HasTerminator(data)) {
+    unterminated_.push_back(Utf8(PathOf(node)) + " \"" + Utf8(name) + "\"");
+  }
   return ERROR_SUCCESS;
 }
 

@@ -129,6 +129,9 @@ class SimRegistry : public IRegistry {
   // their keys' full paths in the order they were opened.
   [[nodiscard]] std::size_t OpenHandleCount() const { return handles_.size(); }
   [[nodiscard]] std::vector<std::u16string> OpenHandlePaths() const;
+  // String values a program stored without a terminator inside their data,
+  // as "KEY" "Name" lines (UTF-8): a reader takes whatever follows them.
+  [[nodiscard]] const std::vector<std::string>& UnterminatedWrites() const { return unterminated_; }
 
   // Direct access, not counted by the ledger. root must be one of the three
   // roots and path a valid key path; otherwise lookups find nothing and
@@ -182,6 +185,7 @@ class SimRegistry : public IRegistry {
   CallLedger& ledger_;
   std::shared_ptr<Node> roots_[3];
   std::map<std::uintptr_t, Handle> handles_;
+  std::vector<std::string> unterminated_;
   std::uintptr_t nextHandle_ = 0x1000;
   std::function<void(const std::string&)> observer_;
 };

@@ -1,10 +1,16 @@
 // qxsim [--html FILE.html] SCENARIO...: runs each scenario on a fresh
 // simulated handheld and prints its transcript; with --html, also writes
 // the storyboard of every scenario into one page.
+// qxsim sweep SCENARIO...: the fault and kill sweep over each scenario
+// (QX_SWEEP_JOBS workers, by default twice the processors).
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <string_view>
+#include <thread>
 
 #include <unistd.h>
 
@@ -12,6 +18,17 @@
 #include "tools/qxsim/storyboard.h"
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "sweep") {
+    if (argc < 3) {
+      std::cerr << "usage: qxsim sweep SCENARIO...\n";
+      return 2;
+    }
+    // Runs spend much of their time handing the processor between a
+    // device's programs: twice the processors keeps them busy.
+    unsigned jobs = 2 * std::max(1u, std::thread::hardware_concurrency());
+    if (const char* given = std::getenv("QX_SWEEP_JOBS")) jobs = static_cast<unsigned>(std::atoi(given));
+    return qx::qxsim::Sweep({argv + 2, argv + argc}, std::cout, jobs);
+  }
   int first = 1;
   std::ofstream page;
   std::unique_ptr<qx::qxsim::StoryboardWriter> storyboard;
@@ -25,7 +42,7 @@ int main(int argc, char** argv) {
     first = 3;
   }
   if (first >= argc) {
-    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO...\n";
+    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO... | qxsim sweep SCENARIO...\n";
     return 2;
   }
   const bool colour = qx::qxsim::ColourWanted(STDOUT_FILENO);

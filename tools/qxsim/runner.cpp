@@ -42,12 +42,48 @@ void InstallPrograms(sim::Kernel& kernel) {
 
 }  // namespace
 
-Runner::Runner(std::ostream& out, bool colour) : transcript_(out, colour), writers_{&transcript_} {
+Runner::Runner(std::ostream& out, bool colour)
+    : transcript_(out, colour), writers_{&transcript_}, errors_(&std::cerr) {
   InstallPrograms(device_.kernel());
+  device_.ledger().SetWatcher([this](sim::Call) { return Watch(); });
 }
 
 void Runner::Emit(const std::function<void(Writer&)>& event) {
   for (Writer* writer : writers_) event(*writer);
+}
+
+std::optional<LONG> Runner::Watch() {
+  sim::Kernel& kernel = device_.kernel();
+  if (kernel.CallingProcess() == 0) return std::nullopt;
+  // A program that was ended abruptly reaches nothing any more.
+  if (kernel.CallerEnded()) return ERROR_INVALID_HANDLE;
+  // Ending a program right after a call is ending it as it makes the next
+  // one: that call never happens.
+  if (killAfter_ != 0 && programCalls_ == killAfter_) {
+    killed_ = true;
+    killAfter_ = 0;
+    kernel.EndCaller();
+    return ERROR_INVALID_HANDLE;
+  }
+  if (callBudget_ != 0 && programCalls_ >= callBudget_) {
+    ranAway_ = true;
+    kernel.EndCaller();
+    return ERROR_INVALID_HANDLE;
+  }
+  ++programCalls_;
+  return std::nullopt;
+}
+
+void Runner::Recover(const Line& after) {
+  Emit([&](Writer& w) { w.Note("The program ended abruptly; the device goes on as it would next."); });
+  const std::string client = client2003_ ? "start client 2003" : "start client";
+  for (const std::string& text : {std::string("reset"), client, std::string("advance 1 tick"), std::string("close client")}) {
+    Line line = after;
+    line.text = text;
+    std::string error;
+    line.words = SplitWords(text, &line.quoted, &error);
+    RunLine(line);
+  }
 }
 
 int Runner::RunFile(const std::filesystem::path& path) {
@@ -59,7 +95,7 @@ int Runner::RunFile(const std::filesystem::path& path) {
         path.string() + (std::filesystem::is_directory(path, error) ? ": is a directory, not a scenario"
                                                                      : ": cannot read the scenario");
     Emit([&](Writer& w) { w.Problem(message); });
-    std::cerr << message << "\n";
+    *errors_ << message << "\n";
     return 1;
   }
   return RunText(text, path);
@@ -67,6 +103,7 @@ int Runner::RunFile(const std::filesystem::path& path) {
 
 int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
   Emit([&](Writer& w) { w.BeginScenario(name.string()); });
+  client2003_ = Lower(std::string(text)).find("start client 2003") != std::string::npos;
   // Editors may save a byte order mark first, and CR LF, LF or CR line ends.
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
@@ -85,13 +122,17 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
       line.words = SplitWords(line.text, &line.quoted, &error);
       if (!error.empty()) Fail(line, error);
       if (!line.words.empty()) RunLine(line);
+      if (killed_) {
+        Recover(line);
+        break;
+      }
       if (end == text.size()) break;
     }
   } catch (const ScenarioError& error) {
     Emit([&](Writer& w) { w.Problem(error.what()); });
     // The transcript keeps the error in its place; standard error carries it
     // for whoever runs qxsim from a script.
-    std::cerr << error.what() << "\n";
+    *errors_ << error.what() << "\n";
     return 1;
   }
   std::vector<std::string> running;
@@ -148,7 +189,7 @@ void Runner::RunLine(const Line& line) {
   step.line = line.number;
   step.time = device_.kernel().Now();
   step.command = line.text.substr(line.text.find_first_not_of(" \t"));
-  const sim::RegistryImage before = device_.registry().Image();
+  const sim::RegistryImage before = registryChanges_ ? device_.registry().Image() : sim::RegistryImage{};
   device_.kernel().TakeEffects();
   out_.str({});
   // A step that cannot go on is still shown with what it printed and caused
@@ -158,7 +199,7 @@ void Runner::RunLine(const Line& line) {
     step.effects = device_.kernel().TakeEffects();
     step.traced = device_.kernel().Tracing();
     if (verb->name != "expect") lastEffects_ = step.effects;
-    step.registry = RegistryLines(before, device_.registry().Image());
+    if (registryChanges_) step.registry = RegistryLines(before, device_.registry().Image());
     Emit([&](Writer& w) { w.Step(step, device_.kernel()); });
   };
   try {

@@ -58,6 +58,20 @@ class Runner {
 
   [[nodiscard]] sim::SimDevice& device() { return device_; }
 
+  // Programs making more platform calls than this in one run are stopped
+  // as runaways (0: no bound).
+  void SetCallBudget(std::size_t calls) { callBudget_ = calls; }
+  // Where failed expectations are told besides the transcript.
+  void SetErrorStream(std::ostream& errors) { errors_ = &errors; }
+  // Whether each step lists the registry values it changed (the sweep,
+  // which reruns a story thousands of times, needs only the effects).
+  void SetRegistryChanges(bool shown) { registryChanges_ = shown; }
+  // What the run's programs did: their calls, and whether one was ended
+  // abruptly by `kill after` or stopped as a runaway.
+  [[nodiscard]] std::size_t ProgramCalls() const { return programCalls_; }
+  [[nodiscard]] bool Killed() const { return killed_; }
+  [[nodiscard]] bool RanAway() const { return ranAway_; }
+
  private:
   using Handler = std::function<void(Runner&, const Line&)>;
   struct Verb {
@@ -66,6 +80,9 @@ class Runner {
     Handler run;
   };
 
+  std::optional<LONG> Watch();
+  // After an abrupt end: what the device does next.
+  void Recover(const Line& after);
   void RunLine(const Line& line);
   void Emit(const std::function<void(Writer&)>& event);
   [[noreturn]] void Fail(const Line& line, const std::string& message) const;
@@ -82,10 +99,25 @@ class Runner {
   std::ostringstream out_;  // what the running step prints itself
   TranscriptWriter transcript_;
   std::vector<Writer*> writers_;
+  std::ostream* errors_;
   sim::SimDevice device_;
   bool failed_ = false;
   // What the last step other than an expectation caused, for `expect order`.
   std::vector<sim::Effect> lastEffects_;
+  bool client2003_ = false;  // the scenario runs the 2003 client
+  std::size_t programCalls_ = 0;
+  std::size_t killAfter_ = 0;  // end the calling program at this call (0: never)
+  std::size_t callBudget_ = 0;
+  bool killed_ = false;
+  bool ranAway_ = false;
+  bool registryChanges_ = true;
 };
+
+// qxsim sweep: reruns each scenario with every platform call it makes
+// failed once and failing from it on, and with its programs ended abruptly
+// after each of their calls (then the device's next steps), on `jobs`
+// workers. Prints one line per finding with its reproduction, then a
+// summary table; 0 when nothing was found.
+int Sweep(const std::vector<std::filesystem::path>& scenarios, std::ostream& out, unsigned jobs);
 
 }  // namespace qx::qxsim

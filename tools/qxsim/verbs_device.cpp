@@ -63,6 +63,20 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                      r.device_.kernel().AdvanceTime(Duration(r, line, line.words));
                    }});
 
+  verbs.push_back({"reset", "reset", [](Runner& r, const Line& line) {
+                     Need(r, line, 1, 1, "reset");
+                     r.device_.kernel().Reset();
+                   }});
+
+  verbs.push_back({"kill after", "kill after N", [](Runner& r, const Line& line) {
+                     Need(r, line, 3, 3, "kill after N");
+                     const auto n = Number(line.words[2]);
+                     if (!n || *n < 1 || *n > 0x7FFFFFFF) r.Fail(line, "usage: kill after N (N from 1)");
+                     r.killAfter_ = r.programCalls_ + static_cast<std::size_t>(*n);
+                     r.device_.kernel().Note("the program making platform call " + line.words[2] +
+                                             " from now on ends right after it");
+                   }});
+
   verbs.push_back({"dial", "dial ENTRY-NAME", [](Runner& r, const Line& line) {
                      Need(r, line, 2, 2, "dial ENTRY-NAME");
                      r.device_.kernel().Dial(sim::Utf16(line.words[1]));

@@ -101,7 +101,7 @@ void VerbTable::Expect(Runner& r, const Line& line) {
                           line.text.substr(line.text.find_first_not_of(" \t"));
     if (!actual.empty()) message += " (found " + actual + ")";
     r.out_ << "    " << message << "\n";
-    std::cerr << message << "\n";
+    *r.errors_ << message << "\n";
   } else {
     r.out_ << "    ok\n";
   }
