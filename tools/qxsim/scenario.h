@@ -61,6 +61,9 @@ class Runner {
   // Programs making more platform calls than this in one run are stopped
   // as runaways (0: no bound).
   void SetCallBudget(std::size_t calls) { callBudget_ = calls; }
+  // Whether each step lists the registry values it changed (the sweep,
+  // which reruns a story thousands of times, needs only the effects).
+  void SetRegistryChanges(bool shown) { registryChanges_ = shown; }
   // Where failed expectations are told besides the transcript.
   void SetErrorStream(std::ostream& errors) { errors_ = &errors; }
   // Whether each step lists the registry values it changed (the sweep,
@@ -104,6 +107,7 @@ class Runner {
   bool failed_ = false;
   // What the last step other than an expectation caused, for `expect order`.
   std::vector<sim::Effect> lastEffects_;
+  bool registryChanges_ = true;
   bool client2003_ = false;  // the scenario runs the 2003 client
   std::size_t programCalls_ = 0;
   std::size_t killAfter_ = 0;  // end the calling program at this call (0: never)

@@ -179,6 +179,7 @@ class Sweeper {
       std::ostringstream transcript;
       Runner runner(transcript);
       runner.SetErrorStream(transcript);
+      runner.SetRegistryChanges(false);
       runner.SetCallBudget(budget);
       runner.RunText(FirstLine(variant, text), path);
       results[index] = Check(runner, transcript.str(), baseline, variant.kind == Variant::Kind::Kill);
