@@ -235,7 +235,7 @@ TEST_P(SteadyTick, TouchesNoRegistryAndAllocatesNothing) {
   const auto before = ledger().Snapshot();
   const std::size_t registryBefore = ledger().RegistryCount();
   // The counter sees an allocation of ours, so its silence below means something.
-  static void* volatile sink = nullptr;
+  [[maybe_unused]] static void* volatile sink = nullptr;
   g_allocations = 0;
   g_counting = true;
   auto probe = std::make_unique<std::vector<int>>(8);

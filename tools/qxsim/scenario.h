@@ -66,9 +66,6 @@ class Runner {
   void SetRegistryChanges(bool shown) { registryChanges_ = shown; }
   // Where failed expectations are told besides the transcript.
   void SetErrorStream(std::ostream& errors) { errors_ = &errors; }
-  // Whether each step lists the registry values it changed (the sweep,
-  // which reruns a story thousands of times, needs only the effects).
-  void SetRegistryChanges(bool shown) { registryChanges_ = shown; }
   // What the run's programs did: their calls, and whether one was ended
   // abruptly by `kill after` or stopped as a runaway.
   [[nodiscard]] std::size_t ProgramCalls() const { return programCalls_; }
@@ -114,7 +111,6 @@ class Runner {
   std::size_t callBudget_ = 0;
   bool killed_ = false;
   bool ranAway_ = false;
-  bool registryChanges_ = true;
 };
 
 // qxsim sweep: reruns each scenario with every platform call it makes
