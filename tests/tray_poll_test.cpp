@@ -291,5 +291,41 @@ TEST_F(PollStates, TheBrowserIsFoundThroughTheChildWindowAtTheProbePoint) {
   }
 }
 
+// The button's face: icon 133 at rest, icon 134 while the stylus holds it,
+// 133 again once it is lifted.
+TEST_F(PollStates, TheButtonShowsItsHotIconOnlyWhileTheStylusHoldsIt) {
+  StartWithButton();
+  const auto icon = [this] {
+    const auto info = kernel().Describe(Button());
+    int id = 0;
+    for (const sim::DrawOp& op : info->lastPaint) {
+      if (op.kind == sim::DrawOp::Kind::Icon) id = op.iconId;
+    }
+    return id;
+  };
+  EXPECT_EQ(icon(), 133);
+  const auto info = kernel().Describe(Button());
+  kernel().StylusDown({(info->rect.left + info->rect.right) / 2, (info->rect.top + info->rect.bottom) / 2});
+  EXPECT_EQ(icon(), 134);
+  kernel().StylusUp();
+  EXPECT_EQ(icon(), 133);
+  if (kernel().MenuOpen()) kernel().DismissMenu();
+}
+
+// With the browser away, a tray window that holds the foreground (another
+// program can hand it to the hidden window) gives it to the desktop on the
+// next tick.
+TEST_F(PollStates, TheForegroundLeftOnTheTrayWindowGoesToTheDesktop) {
+  StartWithButton();
+  kernel().CloseWindow(Browser());
+  kernel().RunUntilQuiet();
+  Tick();
+  ASSERT_FALSE(Shown());
+  kernel().BringToFront(Client());
+  ASSERT_EQ(kernel().GetForegroundWindow(), Client());
+  Tick();
+  EXPECT_EQ(kernel().GetForegroundWindow(), kernel().GetDesktopWindow());
+}
+
 }  // namespace
 }  // namespace qx::tray
