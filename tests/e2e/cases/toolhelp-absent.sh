@@ -23,11 +23,14 @@ wait $sender || fail "1126 got no answer"
 [ "$(cat "$QX_CASE_DIR/send.txt")" = 1 ] || fail "1126 answered $(cat "$QX_CASE_DIR/send.txt")"
 expect_hang_ups 'hang-up GPRS'
 expect_connmgr_untouched
+# The switch and the token stay; with no browser in front the next tick
+# takes the entries off again.
+eventually value_is "$HTTP_ENTRY" Type 0x0
 expect_stored <<EOF_
 [$PROFILE_2002]
 "USEQUORVIX" REG_DWORD 4 1
 [$UA_2002]
 "UA-Language" REG_SZ 118 "JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)"
-$(http_entry_stored 1 gw.quorvix.net:8000)
-$(socks_twin_stored)
+$(http_entry_stored 0 wap.mobilenet.co.kr:1850)
+-[$SOCKS_ENTRY]
 EOF_
