@@ -244,6 +244,15 @@ open_commands() {
     printf '[HKEY_CLASSES_ROOT\\%s\\Shell\\Open\\Command]\n@ REG_SZ 260 "%s"\n' "$type" "$1"
   done
 }
+# The 2002 client's stored state with the gateway switched off: the switch
+# at 0, the browser's plain User-Agent value, the HTTP entry back on the
+# carrier's proxy without its SOCKS twin, the open commands pointing at $1.
+gateway_off_stored() {
+  printf '[%s]\n"USEQUORVIX" REG_DWORD 4 0\n[%s]\n"UA-Language" REG_SZ 22 "JavaScript"\n' "$PROFILE_2002" "$UA_2002"
+  http_entry_stored 0 wap.mobilenet.co.kr:1850
+  printf -- '-[%s]\n' "$SOCKS_ENTRY"
+  open_commands "$1"
+}
 
 # Ends every program of the prefix, as a soft reset of the device would, so
 # that Wine writes its registry files; then checks the keys and values given

@@ -40,11 +40,5 @@ dial_up Home '!Office' Mobile
 switch 0
 expect_hang_ups 'hang-up Home' 'hang-up failed Office'
 expect_stored <<EOF_
-[$PROFILE_2002]
-"USEQUORVIX" REG_DWORD 4 0
-[$UA_2002]
-"UA-Language" REG_SZ 22 "JavaScript"
-$(http_entry_stored 0 wap.mobilenet.co.kr:1850)
--[$SOCKS_ENTRY]
-$(open_commands "$LAUNCHER_COMMAND")
+$(gateway_off_stored "$LAUNCHER_COMMAND")
 EOF_

@@ -36,11 +36,5 @@ same_as_simulated 2 'HKEY_CLASSES_ROOT\MMS\Shell\Open\Command'
 same_as_simulated 3 'HKEY_CLASSES_ROOT\WVXFile\Shell\Open\Command'
 same_as_simulated 4 "$UA_2002"
 expect_stored <<EOF_
-[$PROFILE_2002]
-"USEQUORVIX" REG_DWORD 4 0
-[$UA_2002]
-"UA-Language" REG_SZ 22 "JavaScript"
-$(http_entry_stored 0 wap.mobilenet.co.kr:1850)
--[$SOCKS_ENTRY]
-$(open_commands "$PLAYER_2002_COMMAND")
+$(gateway_off_stored "$PLAYER_2002_COMMAND")
 EOF_
