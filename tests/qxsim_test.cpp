@@ -2,6 +2,7 @@
 // that a run is the same every time.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -74,6 +75,40 @@ TEST(Qxsim, MalformedRegistryFileNamesItsLineAndChangesNothing) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.str().find("bad.reg:4:"), std::string::npos) << out.str();
   EXPECT_FALSE(runner.device().registry().KeyExists(HKEY_CURRENT_USER, u"Software\\A"));
+}
+
+// A step that stores fifty megabytes shows a line, not the megabytes, and
+// the steps after it do not pay for the value again; a change made between
+// steps is no step's change.
+TEST(Qxsim, AHugeValueIsShownShortAndCostsOnlyItsOwnStep) {
+  const auto dir = std::filesystem::temp_directory_path() / "qxsim_huge_test";
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream file(dir / "huge.reg", std::ios::binary);
+    file << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Big]\n\"Huge\"=\""
+         << std::string(25 * 1024 * 1024, 'a') << "\"\n";
+  }
+  std::ostringstream out;
+  Runner runner(out);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(runner.RunText("import huge.reg\nadvance 1 ticks\nadvance 1 ticks\nadvance 1 ticks\n", dir / "story.qxs"), 0)
+      << out.str().substr(0, 2000);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::filesystem::remove_all(dir);
+  const std::string transcript = out.str();
+  EXPECT_LT(transcript.size(), 2000u);
+  EXPECT_NE(transcript.find("\"Huge\" = \"" + std::string(32, 'a') + "\xE2\x80\xA6\" (52428802 bytes)"),
+            std::string::npos)
+      << transcript;
+  // Generous for a sanitized build on a busy machine; copying the registry
+  // twice a step, or showing the value whole, takes many times this.
+  EXPECT_LT(seconds, 10.0);
+
+  // The world's own change between two steps is not shown by the next one.
+  runner.device().registry().SetValue(HKEY_CURRENT_USER, u"Between", u"v", REG_DWORD, std::vector<BYTE>(4));
+  out.str({});
+  ASSERT_EQ(runner.RunText("advance 1 ticks\n", dir / "story.qxs"), 0);
+  EXPECT_EQ(out.str().find("Between"), std::string::npos) << out.str();
 }
 
 // The longest step there may be, and the clock right up to its end.

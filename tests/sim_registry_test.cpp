@@ -327,5 +327,47 @@ TEST_F(SimRegistryTest, DirectAccessorsRefuseWhatTheServicesRefuse) {
   EXPECT_FALSE(reg.GetValue(HKEY_CURRENT_USER, u"", u"other").has_value());
 }
 
+// A reader keeps an image while the generation stands still, so every
+// change must move it, and a refused or failed one must not pretend to.
+TEST_F(SimRegistryTest, EveryChangeMovesTheGenerationAndNothingElseDoes) {
+  reg.SetValue(HKEY_CURRENT_USER, u"A\\B", u"v", REG_DWORD, kDword42);
+  HKEY a = nullptr;
+  ASSERT_EQ(reg.RegOpenKeyExW(HKEY_CURRENT_USER, u"A", KEY_ALL_ACCESS, &a), ERROR_SUCCESS);
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    bool changes;
+  };
+  const Case cases[] = {
+      {"service: a new key", [&] { reg.RegCloseKey(Create(a, u"New")); }, true},
+      {"service: an existing key opened by create", [&] { reg.RegCloseKey(Create(a, u"New")); }, false},
+      {"service: a value set", [&] { (void)reg.RegSetValueExW(a, u"w", REG_DWORD, kDword42); }, true},
+      {"service: a key deleted", [&] { (void)reg.RegDeleteKeyW(a, u"New"); }, true},
+      {"service: a missing key deleted", [&] { (void)reg.RegDeleteKeyW(a, u"New"); }, false},
+      {"service: a value read", [&] {
+         DWORD size = 0;
+         (void)reg.RegQueryValueExW(a, u"w", nullptr, {}, &size);
+       }, false},
+      {"service: a failed set", [&] {
+         ledger.Plan({Call::RegSetValueExW, 1, 1, ERROR_NOT_ENOUGH_MEMORY});
+         (void)reg.RegSetValueExW(a, u"x", REG_DWORD, kDword42);
+       }, false},
+      {"direct: a value set", [&] { reg.SetValue(HKEY_CURRENT_USER, u"A", u"y", REG_NONE, {}); }, true},
+      {"direct: a new key", [&] { reg.CreateKey(HKEY_CURRENT_USER, u"A\\C\\D"); }, true},
+      {"direct: an existing key", [&] { reg.CreateKey(HKEY_CURRENT_USER, u"A\\C"); }, false},
+      {"direct: a value deleted", [&] { reg.DeleteValue(HKEY_CURRENT_USER, u"A", u"y"); }, true},
+      {"direct: a missing value deleted", [&] { reg.DeleteValue(HKEY_CURRENT_USER, u"A", u"y"); }, false},
+      {"direct: a key deleted", [&] { reg.DeleteKey(HKEY_CURRENT_USER, u"A\\C"); }, true},
+      {"direct: a refused set", [&] { reg.SetValue(HKEY_CURRENT_USER, u"A\\\\", u"z", REG_NONE, {}); }, false},
+      {"an image taken", [&] { (void)reg.Image(); }, false},
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t before = reg.Generation();
+    c.act();
+    EXPECT_EQ(reg.Generation() != before, c.changes) << c.what;
+  }
+  reg.RegCloseKey(a);
+}
+
 }  // namespace
 }  // namespace qx::sim

@@ -448,7 +448,39 @@ std::string RegValueNameText(std::u16string_view name) { return name.empty() ? "
 
 std::string RegValueDataText(DWORD type, std::span<const BYTE> data) { return DataText(type, data, 0, false); }
 
+namespace {
+
+// Longer data is shown by its start and its size: a line holding megabytes
+// tells a reader nothing more, and writing it would take longer than the
+// step that stored it.
+constexpr std::size_t kReadableMaxBytes = 4096;
+constexpr std::size_t kReadableShownBytes = 64;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // "…"
+
+std::string LongDataText(DWORD type, std::span<const BYTE> data) {
+  const std::string size = " (" + std::to_string(data.size()) + " bytes)";
+  if (type == REG_SZ) {
+    std::u16string head;
+    for (std::size_t i = 0; i + 1 < kReadableShownBytes; i += 2) {
+      head.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    }
+    // Never half a pair of surrogates.
+    if (head.back() >= 0xD800 && head.back() <= 0xDBFF) head.pop_back();
+    if (head.find(u'\0') == std::u16string::npos && PlainString(StringBytes(head))) {
+      std::string text = Quoted(head);
+      text.insert(text.size() - 1, kEllipsis);
+      return text + size;
+    }
+  }
+  std::string out = type == REG_BINARY ? "hex:" : "hex(" + HexNumber(type) + "):";
+  AppendHexBytes(out, 0, data.first(kReadableShownBytes), false);
+  return out + "," + std::string(kEllipsis) + size;
+}
+
+}  // namespace
+
 std::string RegValueReadableText(DWORD type, std::span<const BYTE> data) {
+  if (data.size() > kReadableMaxBytes) return LongDataText(type, data);
   if (type == REG_SZ) {
     // The text runs to the first whole zero code unit; zero-padded data has
     // nothing but zero bytes after it.

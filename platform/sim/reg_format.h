@@ -52,7 +52,9 @@ std::string RegValueNameText(std::u16string_view name);
 std::string RegValueDataText(DWORD type, std::span<const BYTE> data);
 // The data as people read it: as RegValueDataText, except that a REG_SZ whose
 // data is its text, a terminator and zero bytes up to a fixed width shows as
-// "text" (260 bytes, zero-padded) rather than as hex(1): bytes.
+// "text" (260 bytes, zero-padded) rather than as hex(1): bytes, and data
+// over 4096 bytes shows only its start and its size: "text…" (N bytes) or
+// hex:xx,…,xx,… (N bytes).
 std::string RegValueReadableText(DWORD type, std::span<const BYTE> data);
 
 }  // namespace qx::sim

@@ -416,6 +416,7 @@ LONG SimRegistry::RegCreateKeyExW(HKEY key, std::u16string_view subKey, REGSAM a
   if (Walk(base, *parts) == nullptr && Resolve(key, &error, KEY_CREATE_SUB_KEY) == nullptr) return error;
   bool created = false;
   Node* node = MakePath(base, *parts, &created);
+  if (created) ++generation_;
   *result = AddHandle(node->shared_from_this(), access);
   if (created) Report("create [" + Utf8(PathOf(node)) + "]");
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -452,6 +453,7 @@ LONG SimRegistry::RegSetValueExW(HKEY key, std::u16string_view name, DWORD type,
     return ERROR_INVALID_PARAMETER;
   }
   node->StoreValue(name, type, data);
+  ++generation_;
   if (observer_) Report("set [" + Utf8(PathOf(node)) + "] " + RegValueNameText(name) + "=" + RegValueReadableText(type, data));
   if ((type == REG_SZ || type == REG_EXPAND_SZ) && !HasTerminator(data)) {
     unterminated_.push_back(Utf8(PathOf(node)) + " \"" + Utf8(name) + "\"");
@@ -481,6 +483,7 @@ LONG SimRegistry::RegDeleteKeyW(HKEY key, std::u16string_view subKey) {
   if (node->parent == nullptr) return ERROR_ACCESS_DENIED;
   if (observer_) Report("delete [" + Utf8(PathOf(node)) + "]");
   Detach(node);
+  ++generation_;
   return ERROR_SUCCESS;
 }
 
@@ -518,6 +521,7 @@ bool SimRegistry::SetValue(HKEY root, std::u16string_view path, std::u16string_v
   if (name.size() > kMaxValueNameLength || !CreateKey(root, path)) return false;
   Node* node = WalkPath(root, path);
   node->StoreValue(name, type, data);
+  ++generation_;
   return true;
 }
 
@@ -527,6 +531,7 @@ bool SimRegistry::CreateKey(HKEY root, std::u16string_view path) {
   if (node == nullptr || !parts) return false;
   bool created = false;
   MakePath(node, *parts, &created);
+  if (created) ++generation_;
   return true;
 }
 
@@ -534,12 +539,15 @@ bool SimRegistry::DeleteKey(HKEY root, std::u16string_view path) {
   Node* node = WalkPath(root, path);
   if (node == nullptr || node->parent == nullptr) return false;
   Detach(node);
+  ++generation_;
   return true;
 }
 
 bool SimRegistry::DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name) {
   Node* node = WalkPath(root, path);
-  return node != nullptr && node->EraseValue(name);
+  if (node == nullptr || !node->EraseValue(name)) return false;
+  ++generation_;
+  return true;
 }
 
 std::vector<std::u16string> SimRegistry::SubKeyNames(HKEY root, std::u16string_view path) const {

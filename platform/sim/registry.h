@@ -151,6 +151,10 @@ class SimRegistry : public IRegistry {
   [[nodiscard]] std::vector<Value> Values(HKEY root, std::u16string_view path) const;
 
   [[nodiscard]] RegistryImage Image() const;
+  // Counts every change made through the services or the direct accessors:
+  // an image taken when it had some value is still the whole registry while
+  // it keeps it, so a reader need not copy the registry again to know.
+  [[nodiscard]] std::uint64_t Generation() const { return generation_; }
 
   // Told of every change a program makes through the services, in order:
   // "create [KEY]", "set [KEY] \"Name\" = DATA", "delete [KEY]". The direct
@@ -187,6 +191,7 @@ class SimRegistry : public IRegistry {
   std::map<std::uintptr_t, Handle> handles_;
   std::vector<std::string> unterminated_;
   std::uintptr_t nextHandle_ = 0x1000;
+  std::uint64_t generation_ = 0;
   std::function<void(const std::string&)> observer_;
 };
 

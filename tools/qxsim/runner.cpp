@@ -189,7 +189,14 @@ void Runner::RunLine(const Line& line) {
   step.line = line.number;
   step.time = device_.kernel().Now();
   step.command = line.text.substr(line.text.find_first_not_of(" \t"));
-  const sim::RegistryImage before = registryChanges_ ? device_.registry().Image() : sim::RegistryImage{};
+  // The registry as the last step left it is kept between steps and taken
+  // again only when something changed it since: most steps change nothing,
+  // and a step that sets a large value should not copy it twice.
+  sim::SimRegistry& registry = device_.registry();
+  if (registryChanges_ && (!lastImage_ || lastImageGeneration_ != registry.Generation())) {
+    lastImage_ = registry.Image();
+    lastImageGeneration_ = registry.Generation();
+  }
   device_.kernel().TakeEffects();
   out_.str({});
   // A step that cannot go on is still shown with what it printed and caused
@@ -199,7 +206,12 @@ void Runner::RunLine(const Line& line) {
     step.effects = device_.kernel().TakeEffects();
     step.traced = device_.kernel().Tracing();
     if (verb->name != "expect") lastEffects_ = step.effects;
-    if (registryChanges_) step.registry = RegistryLines(before, device_.registry().Image());
+    if (registryChanges_ && registry.Generation() != lastImageGeneration_) {
+      sim::RegistryImage after = registry.Image();
+      step.registry = RegistryLines(*lastImage_, after);
+      lastImage_ = std::move(after);
+      lastImageGeneration_ = registry.Generation();
+    }
     Emit([&](Writer& w) { w.Step(step, device_.kernel()); });
   };
   try {

@@ -3,6 +3,7 @@
 // verbs_*.cpp, grouped by what they act on, each with its usage line.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -105,6 +106,9 @@ class Runner {
   // What the last step other than an expectation caused, for `expect order`.
   std::vector<sim::Effect> lastEffects_;
   bool registryChanges_ = true;
+  // The registry at the end of the last step, and its generation then.
+  std::optional<sim::RegistryImage> lastImage_;
+  std::uint64_t lastImageGeneration_ = 0;
   bool client2003_ = false;  // the scenario runs the 2003 client
   std::size_t programCalls_ = 0;
   std::size_t killAfter_ = 0;  // end the calling program at this call (0: never)
