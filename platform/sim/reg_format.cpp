@@ -202,8 +202,8 @@ class Parser {
     // Lines end in CR LF, LF or CR alone.
     std::size_t start = 0;
     while (start <= text.size()) {
-      std::size_t end = text.find_first_of("\r\n", start);
-      if (end == std::string_view::npos) end = text.size();
+      std::size_t end = start;
+      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
       lines_.push_back(text.substr(start, end - start));
       start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
     }
@@ -282,6 +282,12 @@ class Parser {
                                        std::string_view what) {
     std::size_t i = *pos + 1;
     while (i < text.size()) {
+      // Plain runs go over in one piece: a value may be megabytes long.
+      std::size_t run = i;
+      while (run < text.size() && text[run] != '"' && text[run] != '\\') ++run;
+      out->append(text.data() + i, run - i);
+      i = run;
+      if (i >= text.size()) break;
       const char c = text[i];
       if (c == '"') {
         *pos = i + 1;
@@ -296,10 +302,7 @@ class Parser {
         }
         out->push_back(next);
         i += 2;
-        continue;
       }
-      out->push_back(c);
-      ++i;
     }
     return Fail("unterminated " + std::string(what));
   }
@@ -335,13 +338,8 @@ class Parser {
       std::string utf8;
       if (auto error = ParseQuoted(data, &end, &utf8, "string")) return error;
       if (!Trim(data.substr(end)).empty()) return Fail("unexpected text after the closing quote");
-      std::u16string text = Utf16(utf8);
-      text.push_back(u'\0');
       value.type = REG_SZ;
-      for (char16_t unit : text) {
-        value.data.push_back(static_cast<BYTE>(unit & 0xFF));
-        value.data.push_back(static_cast<BYTE>(unit >> 8));
-      }
+      value.data = StringBytes(Utf16(utf8));
     } else if (StartsWithNoCase(data, "dword:")) {
       const std::string_view digits = data.substr(6);
       DWORD number = 0;

@@ -580,13 +580,11 @@ RegistryImage SimRegistry::Image() const {
 }
 
 std::vector<BYTE> StringBytes(std::u16string_view text, std::size_t bytes) {
-  std::vector<BYTE> data;
-  data.reserve(std::max(bytes, 2 * text.size() + 2));
-  for (char16_t c : text) {
-    data.push_back(static_cast<BYTE>(c & 0xFF));
-    data.push_back(static_cast<BYTE>(c >> 8));
+  std::vector<BYTE> data(std::max(bytes, 2 * text.size() + 2), 0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+    data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
   }
-  data.resize(std::max(bytes, data.size() + 2), 0);
   return data;
 }
 

@@ -66,8 +66,11 @@ std::u16string Utf16(std::string_view text) {
   while (i < text.size()) {
     const auto lead = static_cast<std::uint8_t>(text[i]);
     if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
+      // A run of ASCII goes over at once: texts may be megabytes long.
+      std::size_t run = i + 1;
+      while (run < text.size() && static_cast<std::uint8_t>(text[run]) < 0x80) ++run;
+      out.append(text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(run));
+      i = run;
       continue;
     }
     // Length and the allowed range of the second byte; the narrowed ranges
