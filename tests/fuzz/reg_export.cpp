@@ -5,8 +5,7 @@
 // refused with a reason; never text that reads back differently.
 #include <array>
 
-#include "platform/sim/reg_format.h"
-#include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/reg_round_trip.h"
 
 namespace {
 
@@ -74,17 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SimRegistry built(ledger);
   Build(built, input);
   QX_FUZZ_CHECK(built.OpenHandleCount() == 0);
-  const RegistryImage image = built.Image();
-  if (const auto problem = UnwritableName(image)) {
-    QX_FUZZ_CHECK(!problem->empty());
-    return 0;
-  }
-  const std::string exported = ExportReg(image);
-  SimRegistry readBack(ledger);
-  const auto error = ImportReg(readBack, exported, "exported.reg");
-  if (error) std::fprintf(stderr, "%s\n", error->ToString().c_str());
-  QX_FUZZ_CHECK(!error);
-  QX_FUZZ_CHECK(readBack.Image() == image);
-  QX_FUZZ_CHECK(ExportReg(readBack) == exported);
+  fuzz::CheckReadsBack(built.Image());
   return 0;
 }
