@@ -72,5 +72,34 @@ TEST_F(ClientStartup, ClosingLeavesTheEntriesOffAndClosesEveryHandle) {
   EXPECT_EQ(device.OpenHandles(), 0u);
 }
 
+// Each edition writes the browser's own User-Agent key of its system and
+// leaves the other system's key alone.
+TEST_F(ClientStartup, EachEditionWritesItsBrowsersUserAgentKey) {
+  constexpr std::u16string_view k2002Key = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent";
+  constexpr std::u16string_view k2003Key =
+      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\5.0\\User Agent";
+  constexpr std::u16string_view kToken = u"JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)";
+  struct Case {
+    const DeviceControlBuild* build;
+    std::u16string_view written;
+    std::u16string_view untouched;
+  };
+  for (const Case& c : {Case{&kClient2002Build, k2002Key, k2003Key}, Case{&kClient2003Build, k2003Key, k2002Key}}) {
+    sim::SimDevice fresh;
+    const DeviceControlBuild* build = c.build;
+    constexpr std::u16string_view path = u"\\Program Files\\Quorvix\\Quorvix2003.exe";
+    fresh.kernel().InstallProgram(path, {[build](Platform& platform, std::u16string_view) {
+                                           return RunQuorvix(platform, *build);
+                                         },
+                                         {128, 133, 134}});
+    for (std::u16string_view key : {k2002Key, k2003Key}) {
+      fresh.registry().SetValue(HKEY_LOCAL_MACHINE, key, u"UA-Language", REG_SZ, Sz(u"before"));
+    }
+    ASSERT_NE(fresh.kernel().StartProgram(path, u""), 0u);
+    EXPECT_EQ(fresh.registry().GetValue(HKEY_LOCAL_MACHINE, c.written, u"UA-Language")->data, Sz(kToken));
+    EXPECT_EQ(fresh.registry().GetValue(HKEY_LOCAL_MACHINE, c.untouched, u"UA-Language")->data, Sz(u"before"));
+  }
+}
+
 }  // namespace
 }  // namespace qx

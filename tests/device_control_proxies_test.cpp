@@ -193,5 +193,21 @@ TEST_F(ProxiesTest, EnumerationStopsAtTheFirstError) {
   }
 }
 
+// A record holds a name and its terminator: a record of N characters takes
+// names of up to N - 1, and a list without records takes none.
+TEST(KeyNameList, ANameMustLeaveRoomForItsTerminator) {
+  struct Case {
+    std::size_t recordChars;
+    std::size_t nameChars;
+    bool added;
+  };
+  for (const Case& c : {Case{512, 511, true}, Case{512, 512, false}, Case{4, 3, true}, Case{4, 4, false},
+                        Case{1, 0, true}, Case{1, 1, false}, Case{0, 0, false}}) {
+    CKeyNameList names(c.recordChars);
+    EXPECT_EQ(names.Add(std::u16string(c.nameChars, u'n')), c.added) << c.recordChars << " " << c.nameChars;
+    EXPECT_EQ(names.size(), c.added ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace qx

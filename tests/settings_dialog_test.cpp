@@ -10,6 +10,7 @@
 #include "client/password.h"
 #include "client/settings_dlg.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/text.h"
 #include "tests/test_bytes.h"
 
 namespace qx {
@@ -330,6 +331,31 @@ TEST(SettingsDialog, OkStoresWhatTheUserChanged) {
   EXPECT_EQ(run.Data(u"USEIMG"), Dword(1));
   EXPECT_EQ(run.Data(u"IMGBOOSTER"), Dword(1));
   EXPECT_EQ(run.Data(u"IMGLEVEL"), Dword(1));
+}
+
+// Each box is saved to its own value and to no other: a box read for the
+// wrong value would pass any test that changes two boxes the same way.
+TEST(SettingsDialog, OkSavesEachBoxToItsOwnValue) {
+  struct Case {
+    int control;
+    std::u16string_view name;
+  };
+  const Case cases[] = {{kDoc, u"DOC"}, {kNavi, u"USENAVI"}, {kShowImage, u"USEIMG"}, {kBooster, u"IMGBOOSTER"}};
+  const std::pair<std::u16string_view, DWORD> defaults[] = {
+      {u"DOC", 1}, {u"USENAVI", 1}, {u"USEIMG", 1}, {u"IMGBOOSTER", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "control " << c.control);
+    SettingsRun run;
+    ASSERT_NO_FATAL_FAILURE(run.Open());
+    ASSERT_NO_FATAL_FAILURE(run.Click(kUseGateway));  // the boxes are disabled while the switch is off
+    run.kernel().Answer(IDOK, nullptr);                // for the booster notice
+    ASSERT_NO_FATAL_FAILURE(run.Click(c.control));
+    ASSERT_NO_FATAL_FAILURE(run.Click(kOk));
+    EXPECT_EQ(run.Data(u"USEQUORVIX"), Dword(1));
+    for (const auto& [name, value] : defaults) {
+      EXPECT_EQ(run.Data(name), Dword(name == c.name ? 1 - value : value)) << sim::Utf8(name);
+    }
+  }
 }
 
 TEST(SettingsDialog, LongAccountTextsAreCutAt511Characters) {

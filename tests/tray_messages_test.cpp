@@ -301,6 +301,26 @@ const ScreenCase kScreenCases[] = {
 INSTANTIATE_TEST_SUITE_P(Messages, TrayScreen, ::testing::ValuesIn(kScreenCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// OK minimises the browser: it goes behind every other window, where a
+// hidden one would keep its place in front of them.
+TEST_F(TrayScreen, OkSendsTheBrowserBehindEveryOtherWindow) {
+  ASSERT_NE(StartClient(), 0u);
+  Tick();
+  const HWND notes = Cover();
+  OpenBrowser();
+  Tick();
+  ASSERT_TRUE(Shown());
+  Send(*this, WM_COMMAND, kOk);
+  const HWND browser = Browser();
+  ASSERT_NE(browser, nullptr);
+  EXPECT_FALSE(kernel().Describe(browser)->visible);
+  std::vector<HWND> order;
+  for (const auto& window : kernel().TopLevelWindows()) order.push_back(window.hwnd);
+  const auto at = [&](HWND hwnd) { return std::find(order.begin(), order.end(), hwnd) - order.begin(); };
+  EXPECT_LT(at(notes), at(browser));
+  EXPECT_NE(kernel().GetForegroundWindow(), browser);
+}
+
 // Hang-ups before a switch: the device's own connections (a backquote in
 // the name) stay up; the 20-record buffer cannot take more than 20; a failed
 // hang-up ends the walk.

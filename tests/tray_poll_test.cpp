@@ -327,5 +327,34 @@ TEST_F(PollStates, TheForegroundLeftOnTheTrayWindowGoesToTheDesktop) {
   EXPECT_EQ(kernel().GetForegroundWindow(), kernel().GetDesktopWindow());
 }
 
+// A tick that arrives while another is still running (through a nested
+// message loop of that tick) is dropped: it asks the device for nothing but
+// the default processing every timer message gets, and the running tick
+// finishes as it would have alone.
+TEST_F(PollStates, ATickArrivingInsideARunningTickIsDropped) {
+  ASSERT_NE(StartClient(), 0u);
+  Tick();
+  OpenBrowser();
+  bool delivered = false;
+  bool nested = false;
+  std::vector<std::string> nestedCalls;
+  ledger().SetWatcher([&](sim::Call call) -> std::optional<LONG> {
+    if (nested) nestedCalls.emplace_back(sim::CallName(call));
+    // The running tick measures the browser: deliver the next tick now.
+    if (call != sim::Call::GetClientRect || delivered) return std::nullopt;
+    delivered = nested = true;
+    kernel().SendFromShell(Client(), WM_TIMER, 1, 0);
+    nested = false;
+    return std::nullopt;
+  });
+  Tick();
+  ledger().SetWatcher(nullptr);
+  ASSERT_TRUE(delivered) << "the tick never measured the browser";
+  // The message itself and the framework's default processing, nothing of the tick.
+  EXPECT_EQ(nestedCalls, (std::vector<std::string>{"SendMessageW", "CallDefaultProc"}));
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(Entries(), "on");
+}
+
 }  // namespace
 }  // namespace qx::tray

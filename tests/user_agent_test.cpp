@@ -10,6 +10,8 @@
 #include "platform/sim/codepage.h"
 #include "platform/sim/ledger.h"
 #include "platform/sim/registry.h"
+#include "platform/sim/sim.h"
+#include "client/profile.h"
 
 namespace {
 
@@ -180,6 +182,31 @@ TEST_F(UserAgentTest, ForeignTokensKeepTheirTail) {
   EXPECT_EQ(value, u"JavaScript(" + id.substr(0, 499 - tail.size()) + tail + u")");
 
   EXPECT_EQ(qx::UaLanguageValue(true, std::u16string(900, u'z')).size(), qx::kMaxUaValueChars);
+}
+
+// The composer reads the stored switch as every reader but the start-up
+// does: exactly 1 is on, and any other number gives the plain value.
+TEST(UserAgentProfile, OnlyAStoredOneCarriesTheToken) {
+  struct ProfileApp : qx::CWinApp {
+    explicit ProfileApp(qx::Platform& platform) : CWinApp(platform, u"Quorvix") { SetRegistryKey(u"Brennic Inc"); }
+    qx::BOOL InitInstance() override { return qx::FALSE; }
+  };
+  struct Case {
+    std::optional<int> stored;
+    std::u16string_view value;
+  };
+  const std::u16string_view on = u"JavaScript(;d41d8cd98f00b204e9800998ecf8427e;1;1;0;90;1;0)";
+  for (const Case& c : {Case{1, on}, Case{0, u"JavaScript"}, Case{2, u"JavaScript"}, Case{-1, u"JavaScript"},
+                        Case{std::nullopt, u"JavaScript"}}) {
+    qx::sim::SimDevice device;
+    device.registry().CreateKey(qx::HKEY_LOCAL_MACHINE, qx::kUserAgentKey);
+    ProfileApp app(device.platform());
+    if (c.stored) app.WriteProfileInt(u"Quorvix", u"USEQUORVIX", *c.stored);
+    qx::UpdateUserAgent(app, qx::kUserAgentKey);
+    const auto written = device.registry().GetValue(qx::HKEY_LOCAL_MACHINE, qx::kUserAgentKey, u"UA-Language");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(TextOf(written->data), std::u16string(c.value) + u'\0') << (c.stored ? *c.stored : 99);
+  }
 }
 
 }  // namespace
