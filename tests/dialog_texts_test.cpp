@@ -56,6 +56,7 @@ TEST_F(DialogTexts, SettingsShowsEveryLabelInTemplateOrder) {
       {1013, u"BUTTON", u"Use Quorvix"},
   };
   EXPECT_EQ(Controls(kernel(), settings), expected);
+  EXPECT_EQ(kernel().Describe(settings)->templateId, 135);
   const auto level = kernel().Describe(Control(settings, IDC_IMAGE_LEVEL));
   ASSERT_TRUE(level);
   EXPECT_EQ(level->items, (std::vector<std::u16string>{u"Low", u"Middle", u"High (Default)"}));
@@ -71,7 +72,18 @@ TEST_F(DialogTexts, AboutShowsItsTitleVersionAndKoreanOk) {
   const auto has = [&](Listed s) { return std::find(listed.begin(), listed.end(), s) != listed.end(); };
   EXPECT_TRUE(has({-1, u"STATIC", u"Quorvix v1.0 (1.0.0020)"}));
   EXPECT_TRUE(has({1, u"BUTTON", u"확인"}));
+  EXPECT_EQ(kernel().Describe(about)->templateId, 152);
   Press(about, IDOK);
+}
+
+// The main window is template 102 with one control, the menu button 1005;
+// a click command 1005, from the button or any program, opens the menu.
+TEST_F(DialogTexts, MainWindowHoldsOnlyTheMenuButton) {
+  StartWithButton();
+  ASSERT_EQ(kernel().Describe(Client())->templateId, 102);
+  EXPECT_EQ(Controls(kernel(), Client()), (std::vector<Listed>{{1005, u"BUTTON", u""}}));
+  kernel().SendFromShell(Client(), WM_COMMAND, MAKEWPARAM(1005, BN_CLICKED), 0);
+  EXPECT_TRUE(kernel().OpenMenuShown().has_value());
 }
 
 TEST_F(DialogTexts, PopupMenuListsItsEntriesAndSeparatorsInOrder) {

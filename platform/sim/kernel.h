@@ -95,6 +95,7 @@ struct WindowInfo {
   HWND parent = nullptr;
   int id = 0;
   int imageId = 0;  // the bitmap or icon resource an image static shows
+  int templateId = 0;  // a dialog: the resource id of the template it was made from
   LONG style = 0;
   bool checked = false;
   bool pushed = false;

@@ -21,6 +21,7 @@ struct Kernel::Window {
   DWORD exStyle = 0;
   int id = 0;
   int imageId = 0;  // the bitmap or icon of an image static
+  int templateId = 0;  // a dialog: the resource its template came from
   IWindowHandler* handler = nullptr;
   bool dialog = false;
   bool messageBox = false;

@@ -556,6 +556,7 @@ HWND Kernel::CreateDialogIndirectW(const DialogTemplate& dialog, HWND parent, IW
   }
   Window& window = CreateWindowObject(processId, kDialogClass, dialog.caption, rect, parent);
   window.dialog = true;
+  window.templateId = dialog.id;
   window.style = static_cast<LONG>(dialog.style);
   window.exStyle = dialog.exStyle;
   window.handler = handler;

@@ -815,6 +815,7 @@ std::optional<WindowInfo> Kernel::Describe(HWND hwnd) const {
   info.parent = window->parent;
   info.id = window->id;
   info.imageId = window->imageId;
+  info.templateId = window->templateId;
   info.style = window->style;
   info.checked = window->checked;
   info.pushed = window->pushed;
