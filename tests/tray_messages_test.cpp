@@ -211,6 +211,40 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"JoinQuestion", [](TrayFixture& t) { InSettings(t, IDC_JOIN); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// When a send of 1124's handler fails (the cancel to the Reset question
+// among them), the question may outlive the switch-off; an OK given to it
+// afterwards must not switch or restart anything again. Each of the first
+// sends fails in turn, each on a fresh device.
+TEST(TrayEndsOverFailingSend, AQuestionLeftOpenDoesNothingAfterTheSwitchOff) {
+  struct Run : TrayFixture {
+    void TestBody() override {}
+  };
+  bool questionOutlived = false;
+  for (std::size_t nth = 1; nth <= 8; ++nth) {
+    SCOPED_TRACE(testing::Message() << "send " << nth << " fails");
+    Run t;
+    t.SetUp();
+    ASSERT_NO_FATAL_FAILURE(t.StartWithButton());
+    FromMenu(t, u"Reset Quorvix");
+    ASSERT_TRUE(t.kernel().BoxOpen());
+    t.ledger().Plan({sim::Call::SendMessageW, nth, 1, ERROR_ACCESS_DENIED});
+    Send(t, WM_QX_DISABLE_EXIT);
+    // A failed 1124 itself leaves the client running: the question is the user's.
+    if (t.Stored() != Dword(0)) continue;
+    questionOutlived = questionOutlived || t.kernel().BoxOpen();
+    t.Effects();
+    std::string why;
+    t.kernel().Answer(IDOK, &why);
+    for (const std::string& effect : t.Effects()) {
+      EXPECT_EQ(effect.find("start \""), std::string::npos) << effect;
+      EXPECT_EQ(effect.find("process terminated"), std::string::npos) << effect;
+    }
+    EXPECT_EQ(t.Stored(), Dword(0));
+    EXPECT_EQ(t.Entries(), "off");
+  }
+  EXPECT_TRUE(questionOutlived) << "no failed send left the question open";
+}
+
 // A message whose handler first asks the user (here the Reset question)
 // waits for the handler: its answer comes with the box's, queued before the
 // message or given after it, once the whole handler has run.
