@@ -24,15 +24,30 @@ std::vector<BYTE> Bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
+// A value and how a reader is shown it.
+struct ShownCase {
+  const char* what;
+  DWORD type;
+  std::vector<BYTE> data;
+  std::string shown;
+};
+
+void ExpectShown(const std::vector<ShownCase>& cases) {
+  for (const ShownCase& c : cases) {
+    EXPECT_EQ(sim::RegValueReadableText(c.type, c.data), c.shown) << c.what;
+  }
+}
+
+template <typename Text>
+Text Repeat(const Text& part, std::size_t times) {
+  Text out;
+  for (std::size_t i = 0; i < times; ++i) out += part;
+  return out;
+}
+
 TEST(QxsimWriters, StringValuesShowTheirTextAndWidthWhenTheRestIsZeros) {
   const std::u16string command = u"\"\\Program Files\\Quorvix\\stv.exe\" \"%1\"";
-  struct Case {
-    const char* what;
-    DWORD type;
-    std::vector<BYTE> data;
-    std::string shown;
-  };
-  const Case cases[] = {
+  ExpectShown({
       {"open command at its fixed width", REG_SZ, sim::StringBytes(command, 260),
        R"("\"\\Program Files\\Quorvix\\stv.exe\" \"%1\"" (260 bytes, zero-padded))"},
       {"text and one terminator", REG_SZ, sim::StringBytes(u"gw.quorvix.net:8000"), R"("gw.quorvix.net:8000")"},
@@ -43,57 +58,31 @@ TEST(QxsimWriters, StringValuesShowTheirTextAndWidthWhenTheRestIsZeros) {
       {"half a terminator", REG_SZ, Bytes({'a', 0, 0}), "hex(1):61,00,00"},
       {"expandable strings keep their bytes", REG_EXPAND_SZ, Bytes({'a', 0, 0, 0, 0, 0}), "hex(2):61,00,00,00,00,00"},
       {"a number", REG_DWORD, sim::DwordBytes(1), "dword:00000001"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(sim::RegValueReadableText(c.type, c.data), c.shown) << c.what;
-  }
+  });
 }
 
 TEST(QxsimWriters, LongValuesShowTheirStartAndSize) {
-  const auto repeated = [](std::u16string_view unit, std::size_t times) {
-    std::u16string s;
-    for (std::size_t i = 0; i < times; ++i) s += unit;
-    return s;
-  };
+  const std::string ellipsis = "\xE2\x80\xA6";
   const std::string a32(32, 'a');
-  const std::string hex41 = [] {
-    std::string s;
-    for (int i = 0; i < 64; ++i) s += "41,";
-    return s;
-  }();
-  struct Case {
-    const char* what;
-    DWORD type;
-    std::vector<BYTE> data;
-    std::string shown;
-  };
-  const Case cases[] = {
-      {"at the bound a string is shown whole", REG_SZ, sim::StringBytes(repeated(u"a", 2047)),
+  const std::string hex41 = Repeat<std::string>("41,", 64);
+  ExpectShown({
+      {"at the bound a string is shown whole", REG_SZ, sim::StringBytes(Repeat<std::u16string>(u"a", 2047)),
        "\"" + std::string(2047, 'a') + "\""},
-      {"one byte more and only its start", REG_SZ, sim::StringBytes(repeated(u"a", 2047), 4098),
-       "\"" + a32 + "\xE2\x80\xA6\" (4098 bytes)"},
-      {"fifty megabytes", REG_SZ, sim::StringBytes(repeated(u"a", 25 * 1024 * 1024)),
-       "\"" + a32 + "\xE2\x80\xA6\" (52428802 bytes)"},
-      {"a pair of surrogates is not cut", REG_SZ, sim::StringBytes(u"a" + repeated(u"\U0001F600", 3000)),
-       "\"a" + [] {
-         std::string s;
-         for (int i = 0; i < 15; ++i) s += "\xF0\x9F\x98\x80";
-         return s;
-       }() + "\xE2\x80\xA6\" (12004 bytes)"},
-      {"quotes stay escaped", REG_SZ, sim::StringBytes(u"\"" + repeated(u"b", 5000)),
-       "\"\\\"" + std::string(31, 'b') + "\xE2\x80\xA6\" (10004 bytes)"},
-      {"a string that is not text shows bytes", REG_SZ, sim::StringBytes(u"\x01" + repeated(u"a", 5000)),
-       "hex(1):01,00," + [] {
-         std::string s;
-         for (int i = 0; i < 31; ++i) s += "61,00,";
-         return s;
-       }() + "\xE2\x80\xA6 (10004 bytes)"},
-      {"binary", REG_BINARY, std::vector<BYTE>(5000, 0x41), "hex:" + hex41 + "\xE2\x80\xA6 (5000 bytes)"},
-      {"a long number", REG_DWORD, std::vector<BYTE>(4100, 0x41), "hex(4):" + hex41 + "\xE2\x80\xA6 (4100 bytes)"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(sim::RegValueReadableText(c.type, c.data), c.shown) << c.what;
-  }
+      {"one byte more and only its start", REG_SZ, sim::StringBytes(Repeat<std::u16string>(u"a", 2047), 4098),
+       "\"" + a32 + ellipsis + "\" (4098 bytes)"},
+      {"fifty megabytes", REG_SZ, sim::StringBytes(Repeat<std::u16string>(u"a", 25 * 1024 * 1024)),
+       "\"" + a32 + ellipsis + "\" (52428802 bytes)"},
+      {"a pair of surrogates is not cut", REG_SZ,
+       sim::StringBytes(u"a" + Repeat<std::u16string>(u"\U0001F600", 3000)),
+       "\"a" + Repeat<std::string>("\xF0\x9F\x98\x80", 15) + ellipsis + "\" (12004 bytes)"},
+      {"quotes stay escaped", REG_SZ, sim::StringBytes(u"\"" + Repeat<std::u16string>(u"b", 5000)),
+       "\"\\\"" + std::string(31, 'b') + ellipsis + "\" (10004 bytes)"},
+      {"a string that is not text shows bytes", REG_SZ,
+       sim::StringBytes(u"\x01" + Repeat<std::u16string>(u"a", 5000)),
+       "hex(1):01,00," + Repeat<std::string>("61,00,", 31) + ellipsis + " (10004 bytes)"},
+      {"binary", REG_BINARY, std::vector<BYTE>(5000, 0x41), "hex:" + hex41 + ellipsis + " (5000 bytes)"},
+      {"a long number", REG_DWORD, std::vector<BYTE>(4100, 0x41), "hex(4):" + hex41 + ellipsis + " (4100 bytes)"},
+  });
 }
 
 TEST(QxsimWriters, OldValuesLeaveOutLongPartsTheyShareWithTheNew) {
