@@ -12,6 +12,16 @@
 namespace qx::sim {
 namespace {
 
+// Starts a program and keeps its process handle, as a caller that waits for it would.
+HANDLE StartKeepingHandle(Platform& p) {
+  SHELLEXECUTEINFOW info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = u"open";
+  info.lpFile = u"connmgr.exe";
+  p.processes.ShellExecuteExW(&info);
+  return info.hProcess;
+}
+
 constexpr DialogTemplate kWindow{903, u"Held", WS_POPUP | WS_VISIBLE, 0, 0, 0, 40, 20, u"System", 8, {}};
 constexpr MenuItemTemplate kItems[] = {{7, u"Seven", {}}};
 constexpr MenuItemTemplate kBar[] = {{0, u"Popup", kItems}};
@@ -77,22 +87,8 @@ TEST_F(Handles, AProgramThatEndsByItselfHasWhatItLeftOpenNamed) {
          p.processes.CloseToolhelp32Snapshot(p.processes.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
        },
        "snapshot"},
-      {"process",
-       [](Platform& p) {
-         SHELLEXECUTEINFOW info;
-         info.fMask = SEE_MASK_NOCLOSEPROCESS;
-         info.lpVerb = u"open";
-         info.lpFile = u"connmgr.exe";
-         p.processes.ShellExecuteExW(&info);
-       },
-       [](Platform& p) {
-         SHELLEXECUTEINFOW info;
-         info.fMask = SEE_MASK_NOCLOSEPROCESS;
-         info.lpVerb = u"open";
-         info.lpFile = u"connmgr.exe";
-         p.processes.ShellExecuteExW(&info);
-         p.processes.CloseHandle(info.hProcess);
-       },
+      {"process", [](Platform& p) { StartKeepingHandle(p); },
+       [](Platform& p) { p.processes.CloseHandle(StartKeepingHandle(p)); },
        "process \"connmgr.exe\""},
       {"library", [](Platform& p) { p.processes.LoadLibraryW(u"toolhelp.dll"); },
        [](Platform& p) {
