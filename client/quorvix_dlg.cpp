@@ -191,26 +191,29 @@ void CQuorvixDlg::HangUpDialUp() {
 
 // ---- Commands ----------------------------------------------------------------------
 
-void CQuorvixDlg::SwitchAndRestartBrowser(bool enable) {
+bool CQuorvixDlg::SwitchAndRestartBrowser(bool enable) {
+  const bool ending = m_bEnding;
   HangUpDialUp();
   SetGatewayEnabled(enable, true);
+  // The restart may have asked the user (no process list): message 1124
+  // coming meanwhile has switched off and restarted by itself.
+  if (m_bEnding != ending) return false;
   ShowButtonWindow(false);
   // The browser takes the new proxy entries and User-Agent value only when
   // it starts again.
   m_device.CloseBrowser();
   m_device.OpenInBrowser(u"");
+  return true;
 }
 
 void CQuorvixDlg::OnGatewayOn() {
   StopPollTimer();
-  SwitchAndRestartBrowser(true);
-  StartPollTimer();
+  if (SwitchAndRestartBrowser(true)) StartPollTimer();
 }
 
 void CQuorvixDlg::OnGatewayOff() {
   StopPollTimer();
-  SwitchAndRestartBrowser(false);
-  StartPollTimer();
+  if (SwitchAndRestartBrowser(false)) StartPollTimer();
 }
 
 void CQuorvixDlg::OnMenuButton() {
@@ -262,6 +265,7 @@ void CQuorvixDlg::OnSettings() {
   if (result == IDOK) {
     if (settings.m_bJoin) {
       SetGatewayEnabled(true, true);
+      if (m_bEnding) return;
       HangUpDialUp();
       ShowButtonWindow(false);
       m_device.CloseBrowser();
@@ -274,6 +278,7 @@ void CQuorvixDlg::OnSettings() {
       } else {
         OnGatewayOff();
       }
+      if (m_bEnding) return;
     }
   }
   StartPollTimer();
@@ -318,12 +323,16 @@ LRESULT CQuorvixDlg::OnTimer(WPARAM id, LPARAM) {
 }
 
 LRESULT CQuorvixDlg::OnDisableExit(WPARAM, LPARAM) {
+  // A second message while the first still waits for the user (its own
+  // restart asking, say) has nothing left to do.
+  if (m_bEnding) return 0;
   m_bEnding = true;
   StopPollTimer();
   SwitchAndRestartBrowser(false);
-  // A dialog or question of ours may be open (the message then comes
-  // through its loop): it ends as a cancel would, so the program ends now
-  // and nothing the user does afterwards switches the gateway on again.
+  // A menu, dialog or question of ours may be open (the message then
+  // comes through its loop): it ends as a cancel would, so the program
+  // ends now, and what the command it interrupted would have done next is
+  // dropped (each checks m_bEnding once its loop returns).
   m_app.CancelOpenDialogs();
   SendMessage(WM_CLOSE);
   return 0;
@@ -334,9 +343,10 @@ LRESULT CQuorvixDlg::OnQuery(WPARAM, LPARAM) {
 }
 
 LRESULT CQuorvixDlg::OnSet(WPARAM on, LPARAM) {
+  const bool ending = m_bEnding;
   HangUpDialUp();
   SetGatewayEnabled(on != 0, true);
-  ShowButtonWindow(false);
+  if (m_bEnding == ending) ShowButtonWindow(false);
   return 1;
 }
 

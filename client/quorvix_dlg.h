@@ -71,8 +71,9 @@ class CQuorvixDlg : public CDialog {
   HWND BrowserInFront();
   void SetUpButton();
   // Hangs up, switches the gateway with a Connection Manager restart, hides
-  // the button and starts the browser again.
-  void SwitchAndRestartBrowser(bool enable);
+  // the button and starts the browser again; false when message 1124 came
+  // in the middle and the rest was dropped.
+  bool SwitchAndRestartBrowser(bool enable);
   void ApplyStoredSwitch();
   void OpenPage(std::u16string_view host, std::u16string_view path);
 

@@ -397,6 +397,9 @@ class IWindows {
   virtual BOOL SetForegroundWindow(HWND hwnd) = 0;
   virtual HWND GetDesktopWindow() = 0;
   virtual BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam) = 0;
+  // The calling program's own top-level windows, front first: its dialogs
+  // and message boxes, owned or not.
+  virtual BOOL EnumThreadWindows(WNDENUMPROC proc, LPARAM lParam) = 0;
   virtual BOOL IsWindow(HWND hwnd) = 0;
   virtual BOOL IsWindowVisible(HWND hwnd) = 0;
   virtual BOOL IsWindowEnabled(HWND hwnd) = 0;
@@ -457,6 +460,11 @@ class IWindows {
   // Message boxes: a modal box with the caption, text and buttons; returns the
   // button chosen.
   virtual int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) = 0;
+  // Ends one of the calling program's message boxes as if this button had
+  // ended it: its MessageBoxW returns result. Works on every kind of box,
+  // also one that shows no such button (a Yes/No question ended with
+  // IDCANCEL); FALSE for a window that is not such a box.
+  virtual BOOL EndDialog(HWND box, INT_PTR result) = 0;
 
   // Popup menus.
   virtual HMENU LoadMenuW(const MenuTemplate& menu) = 0;
@@ -465,6 +473,9 @@ class IWindows {
   virtual DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) = 0;
   // Shows the menu; the chosen command arrives at owner as WM_COMMAND.
   virtual BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) = 0;
+  // Ends the popup menu the calling program is tracking, as a tap beside it
+  // would: TrackPopupMenu returns and nothing is chosen.
+  virtual BOOL EndMenu() = 0;
   virtual BOOL DestroyMenu(HMENU menu) = 0;
 
   // Drawing into the device context of an owner-drawn item.

@@ -211,8 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"JoinQuestion", [](TrayFixture& t) { InSettings(t, IDC_JOIN); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// When a send of 1124's handler fails (the cancel to the Reset question
-// among them), the question may outlive the switch-off; an OK given to it
+// When a send of 1124's handler fails, or the end it gives the Reset
+// question, the question may outlive the switch-off; an OK given to it
 // afterwards must not switch or restart anything again. Each of the first
 // sends fails in turn, each on a fresh device.
 TEST(TrayEndsOverFailingSend, AQuestionLeftOpenDoesNothingAfterTheSwitchOff) {
@@ -220,14 +220,17 @@ TEST(TrayEndsOverFailingSend, AQuestionLeftOpenDoesNothingAfterTheSwitchOff) {
     void TestBody() override {}
   };
   bool questionOutlived = false;
-  for (std::size_t nth = 1; nth <= 8; ++nth) {
-    SCOPED_TRACE(testing::Message() << "send " << nth << " fails");
+  std::vector<sim::Fault> faults;
+  for (std::size_t nth = 1; nth <= 8; ++nth) faults.push_back({sim::Call::SendMessageW, nth, 1, ERROR_ACCESS_DENIED});
+  faults.push_back({sim::Call::EndDialog, 1, 1, ERROR_ACCESS_DENIED});
+  for (const sim::Fault& fault : faults) {
+    SCOPED_TRACE(testing::Message() << sim::CallName(fault.call) << " " << fault.nth << " fails");
     Run t;
     t.SetUp();
     ASSERT_NO_FATAL_FAILURE(t.StartWithButton());
     FromMenu(t, u"Reset Quorvix");
     ASSERT_TRUE(t.kernel().BoxOpen());
-    t.ledger().Plan({sim::Call::SendMessageW, nth, 1, ERROR_ACCESS_DENIED});
+    t.ledger().Plan(fault);
     Send(t, WM_QX_DISABLE_EXIT);
     // A failed 1124 itself leaves the client running: the question is the user's.
     if (t.Stored() != Dword(0)) continue;

@@ -338,14 +338,14 @@ TEST_F(PollStates, ATickArrivingInsideARunningTickIsDropped) {
   bool delivered = false;
   bool nested = false;
   std::vector<std::string> nestedCalls;
-  ledger().SetWatcher([&](sim::Call call) -> std::optional<LONG> {
+  ledger().SetWatcher([&](sim::Call call) -> sim::CallVerdict {
     if (nested) nestedCalls.emplace_back(sim::CallName(call));
     // The running tick measures the browser: deliver the next tick now.
-    if (call != sim::Call::GetClientRect || delivered) return std::nullopt;
+    if (call != sim::Call::GetClientRect || delivered) return {};
     delivered = nested = true;
     kernel().SendFromShell(Client(), WM_TIMER, 1, 0);
     nested = false;
-    return std::nullopt;
+    return {};
   });
   Tick();
   ledger().SetWatcher(nullptr);

@@ -80,19 +80,16 @@ bool Contains(const std::vector<HWND>& windows, HWND hwnd) {
   return std::find(windows.begin(), windows.end(), hwnd) != windows.end();
 }
 
-// Top-level windows owned by one of `owners` and not one of them: the
-// message boxes those windows opened.
-struct OwnedWindows {
+// The program's shown top-level windows whose loops the framework does
+// not run: its message boxes, owned by one of its windows or by none.
+struct OpenBoxes {
   IWindows& windows;
-  const std::vector<HWND>& owners;
+  const std::vector<HWND>& ours;
   std::vector<HWND> found;
 
   static BOOL Visit(HWND hwnd, LPARAM context) {
-    auto& search = *reinterpret_cast<OwnedWindows*>(context);
-    const HWND owner = search.windows.GetParent(hwnd);
-    if (owner != nullptr && Contains(search.owners, owner) && !Contains(search.owners, hwnd)) {
-      search.found.push_back(hwnd);
-    }
+    auto& search = *reinterpret_cast<OpenBoxes*>(context);
+    if (!Contains(search.ours, hwnd) && search.windows.IsWindowVisible(hwnd)) search.found.push_back(hwnd);
     return TRUE;
   }
 };
@@ -100,18 +97,22 @@ struct OwnedWindows {
 }  // namespace
 
 void CWinApp::CancelOpenDialogs() {
-  std::vector<HWND> owners;
-  if (m_pMainWnd != nullptr && m_pMainWnd->m_hWnd != nullptr) owners.push_back(m_pMainWnd->m_hWnd);
+  IWindows& windows = m_platform.windows;
+  // A popup menu's loop is the innermost there can be: nothing is chosen.
+  windows.EndMenu();
+  std::vector<HWND> ours;
+  if (m_pMainWnd != nullptr && m_pMainWnd->m_hWnd != nullptr) ours.push_back(m_pMainWnd->m_hWnd);
   std::vector<CDialog*> dialogs;
   for (CDialog* dialog : m_modalDialogs) {
     if (dialog == m_pMainWnd || dialog->m_hWnd == nullptr) continue;
-    owners.push_back(dialog->m_hWnd);
+    ours.push_back(dialog->m_hWnd);
     dialogs.push_back(dialog);
   }
-  OwnedWindows boxes{m_platform.windows, owners, {}};
-  m_platform.windows.EnumWindows(&OwnedWindows::Visit, reinterpret_cast<LPARAM>(&boxes));
+  // Front first, so a box opened inside another box's loop ends first.
+  OpenBoxes boxes{windows, ours, {}};
+  windows.EnumThreadWindows(&OpenBoxes::Visit, reinterpret_cast<LPARAM>(&boxes));
+  for (HWND box : boxes.found) windows.EndDialog(box, IDCANCEL);
   const WPARAM cancel = MAKEWPARAM(IDCANCEL, BN_CLICKED);
-  for (HWND box : boxes.found) m_platform.windows.SendMessageW(box, WM_COMMAND, cancel, 0);
   for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
     if ((*it)->m_hWnd != nullptr) (*it)->SendMessage(WM_COMMAND, cancel);
   }

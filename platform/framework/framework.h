@@ -49,9 +49,10 @@ class CWinApp {
   virtual bool OnCmdMsg(UINT id);
 
   // Ends the modal loops the program has open above its main window, as the
-  // user's cancel would: first the message boxes its windows own, then its
-  // dialogs, innermost first. Each loop returns once the message being
-  // handled now has returned to it.
+  // user's cancel would: its popup menu (nothing chosen), its message boxes
+  // (owned or not, each answering IDCANCEL), then its dialogs, innermost
+  // first. Each loop returns once the message being handled now has
+  // returned to it.
   void CancelOpenDialogs();
 
   [[nodiscard]] const std::u16string& AppName() const { return m_appName; }

@@ -138,6 +138,9 @@ struct HandlesLeft {
   std::vector<OpenHandle> handles;
 };
 
+// A message box's buttons as the effects name them: "OK, Cancel".
+const char* BoxButtonNames(UINT type);
+
 class ProgramKilled {};  // unwinds a program's thread; never caught by programs
 
 class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles, public IPower {
@@ -153,6 +156,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   BOOL SetForegroundWindow(HWND hwnd) override;
   HWND GetDesktopWindow() override;
   BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam) override;
+  BOOL EnumThreadWindows(WNDENUMPROC proc, LPARAM lParam) override;
   BOOL IsWindow(HWND hwnd) override;
   BOOL IsWindowVisible(HWND hwnd) override;
   BOOL IsWindowEnabled(HWND hwnd) override;
@@ -190,11 +194,13 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) override;
   BOOL KillTimer(HWND hwnd, UINT_PTR id) override;
   int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
+  BOOL EndDialog(HWND hwnd, INT_PTR result) override;
   HMENU LoadMenuW(const MenuTemplate& menu) override;
   HMENU GetSubMenu(HMENU menu, int position) override;
   BOOL RemoveMenu(HMENU menu, UINT item, UINT flags) override;
   DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) override;
   BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) override;
+  BOOL EndMenu() override;
   BOOL DestroyMenu(HMENU menu) override;
   COLORREF GetSysColor(int index) override;
   HBRUSH GetStockObject(int object) override;
@@ -269,6 +275,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   // Answers the open message box, or queues the answer for the next one.
   bool Answer(int button, std::string* why);
   [[nodiscard]] bool BoxOpen() const { return boxOpen_.has_value(); }
+  // Answers given while no box was open that no box has taken yet.
+  [[nodiscard]] std::size_t QueuedAnswers() const { return queuedAnswers_.size(); }
   // Sends a message as another program of the device would and runs the
   // programs until all wait; logs "message N answered R" once the handler
   // has returned. Nothing while it still waits for the user (a message box
@@ -366,6 +374,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   Program* ProgramOf(DWORD processId) const;
   void Kill(DWORD processId, std::optional<UINT> exitCode = std::nullopt);
   bool PaintOwnerDrawn(HWND hwnd);
+  void EndBox(Window& box, int answer);
   void RecordPaint(HWND hwnd);
   // Stops the timers chosen, each a handle given back; returns how many.
   std::size_t DropTimers(const std::function<bool(const Timer&)>& which);
@@ -430,10 +439,10 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
     bool done = false;
   };
   std::optional<OpenMenu> menuOpen_;
+  // The innermost message box, which the user's answer goes to.
   struct OpenBox {
     HWND window;
     UINT type;
-    std::optional<int> answer;
   };
   std::optional<OpenBox> boxOpen_;
   std::deque<int> queuedAnswers_;

@@ -27,6 +27,8 @@ struct Kernel::Window {
   bool messageBox = false;
   std::u16string boxText;  // a message box's text and MB_ type
   UINT boxType = 0;
+  std::optional<int> boxAnswer;  // the button that ends the box, once given
+  bool boxEndedByProgram = false;  // ... by its program's EndDialog
   bool commandBar = false;
   // control state
   bool checked = false;

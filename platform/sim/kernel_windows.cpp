@@ -35,14 +35,6 @@ bool BoxHasButton(UINT type, int button) {
   }
 }
 
-const char* ButtonNames(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return "OK, Cancel";
-    case MB_YESNO: return "Yes, No";
-    default: return "OK";
-  }
-}
-
 const char* AnswerName(int answer) {
   switch (answer) {
     case IDOK: return "OK";
@@ -58,6 +50,14 @@ bool IsOwnerDrawButton(const std::u16string& className, LONG style) {
 }
 
 }  // namespace
+
+const char* BoxButtonNames(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return "OK, Cancel";
+    case MB_YESNO: return "Yes, No";
+    default: return "OK";
+  }
+}
 
 std::u16string Lower(std::u16string_view text) {
   std::u16string lower(text);
@@ -263,6 +263,19 @@ BOOL Kernel::EnumWindows(WNDENUMPROC proc, LPARAM lParam) {
   const std::vector<HWND> order = zOrder_;
   for (HWND hwnd : order) {
     if (Find(hwnd) != nullptr && !proc(hwnd, lParam)) break;
+  }
+  return TRUE;
+}
+
+BOOL Kernel::EnumThreadWindows(WNDENUMPROC proc, LPARAM lParam) {
+  QX_ENTER(EnumThreadWindows, FALSE)
+  const Program* self = Current();
+  if (proc == nullptr || self == nullptr) return FALSE;
+  const DWORD pid = self->pid;
+  const std::vector<HWND> order = zOrder_;
+  for (HWND hwnd : order) {
+    const Window* window = Find(hwnd);
+    if (window != nullptr && window->processId == pid && !proc(hwnd, lParam)) break;
   }
   return TRUE;
 }
@@ -702,12 +715,12 @@ LRESULT Kernel::DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       window->needsPaint = true;
       return 0;
     case WM_COMMAND:
-      // A message box ends with the button its command names, Cancel
-      // included (as the Escape key would), whether or not it shows one.
-      if (window->messageBox && boxOpen_ && boxOpen_->window == hwnd && HIWORD(wParam) == BN_CLICKED &&
-          (LOWORD(wParam) == IDCANCEL || BoxHasButton(boxOpen_->type, LOWORD(wParam)))) {
-        boxOpen_->answer = LOWORD(wParam);
-        PostToProgram(window->processId, {nullptr, WM_NULL, 0, 0});
+      // A message box ends with the button its command names, and with
+      // Cancel whether or not it shows one: Win32's boxes (Wine 8.0) end
+      // every kind, Yes/No and OK-only too, with IDCANCEL.
+      if (window->messageBox && HIWORD(wParam) == BN_CLICKED && !window->boxAnswer &&
+          (LOWORD(wParam) == IDCANCEL || BoxHasButton(window->boxType, LOWORD(wParam)))) {
+        EndBox(*window, LOWORD(wParam));
       }
       return 0;
     default:
@@ -959,7 +972,7 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   QX_ENTER(MessageBoxW, 0)
   std::string shown = Utf8(text);
   for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;) shown.replace(at, 2, " / ");
-  Log(Effect::Kind::MessageBox, "message box \"" + Utf8(caption) + "\": \"" + shown + "\" [" + ButtonNames(type) +
+  Log(Effect::Kind::MessageBox, "message box \"" + Utf8(caption) + "\": \"" + shown + "\" [" + BoxButtonNames(type) +
                                     "]" + (owner == nullptr ? " (no owner)" : ""));
   const auto answered = [&](int answer, const char* how) {
     Log(Effect::Kind::BoxAnswered, std::string("answered ") + AnswerName(answer) + how);
@@ -984,8 +997,12 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   zOrder_.insert(zOrder_.begin(), hwnd);
   Raise(hwnd, false);
   foreground_ = hwnd;
-  boxOpen_ = OpenBox{hwnd, type, std::nullopt};
-  while (boxOpen_ && !boxOpen_->answer) {
+  boxOpen_ = OpenBox{hwnd, type};
+  const auto pending = [&] {
+    const Window* open = Find(hwnd);
+    return open != nullptr && !open->boxAnswer;
+  };
+  while (pending()) {
     MSG msg;
     if (!GetMessageW(&msg)) {
       PostQuitMessage(0);
@@ -993,7 +1010,9 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
     }
     DispatchMessageW(&msg);
   }
-  const int answer = boxOpen_ ? boxOpen_->answer.value_or(IDCANCEL) : IDCANCEL;
+  const Window* ended = Find(hwnd);
+  const int answer = ended != nullptr ? ended->boxAnswer.value_or(IDCANCEL) : IDCANCEL;
+  const bool byProgram = ended != nullptr && ended->boxEndedByProgram;
   boxOpen_ = previous;
   DestroyTree(hwnd, false);
   // A window hidden while the box was up does not get the foreground back:
@@ -1001,17 +1020,37 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   if (const Window* back = Find(previousForeground); back != nullptr && back->visible) {
     foreground_ = previousForeground;
   }
-  return answered(answer, "");
+  return answered(answer, byProgram ? " (ended by its program)" : "");
+}
+
+void Kernel::EndBox(Window& box, int answer) {
+  box.boxAnswer = answer;
+  PostToProgram(box.processId, {nullptr, WM_NULL, 0, 0});
+}
+
+BOOL Kernel::EndDialog(HWND hwnd, INT_PTR result) {
+  QX_ENTER(EndDialog, FALSE)
+  Window* box = Find(hwnd);
+  const Program* self = Current();
+  // The framework runs its own dialogs' loops; the device's are the boxes.
+  if (box == nullptr || !box->messageBox || self == nullptr || box->processId != self->pid) {
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    return FALSE;
+  }
+  if (!box->boxAnswer) {
+    box->boxEndedByProgram = true;
+    EndBox(*box, static_cast<int>(result));
+  }
+  return TRUE;
 }
 
 bool Kernel::Answer(int button, std::string* why) {
   if (boxOpen_) {
     if (!BoxHasButton(boxOpen_->type, button)) {
-      if (why != nullptr) *why = std::string("the open box has no such button; its buttons are ") + ButtonNames(boxOpen_->type);
+      if (why != nullptr) *why = std::string("the open box has no such button; its buttons are ") + BoxButtonNames(boxOpen_->type);
       return false;
     }
-    boxOpen_->answer = button;
-    if (const Window* box = Find(boxOpen_->window)) PostToProgram(box->processId, {nullptr, WM_NULL, 0, 0});
+    if (Window* box = Find(boxOpen_->window)) EndBox(*box, button);
     RunUntilQuiet();
     return true;
   }
@@ -1173,6 +1212,16 @@ bool Kernel::ChooseMenuItem(std::u16string_view entry, std::string* why) {
   }
   if (why != nullptr) *why = "the open menu has no entry \"" + Utf8(entry) + "\"; it offers " + names;
   return false;
+}
+
+BOOL Kernel::EndMenu() {
+  QX_ENTER(EndMenu, FALSE)
+  const Program* self = Current();
+  if (!menuOpen_ || self == nullptr || menuOpen_->processId != self->pid || menuOpen_->done) return FALSE;
+  menuOpen_->done = true;
+  Log(Effect::Kind::MenuChoice, "menu closed by its program: nothing chosen");
+  PostToProgram(menuOpen_->processId, {nullptr, WM_NULL, 0, 0});
+  return TRUE;
 }
 
 void Kernel::DismissMenu() {

@@ -10,14 +10,14 @@ constexpr std::array<std::string_view, kCallCount> kCallNames = {
     "RegOpenKeyExW", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW", "RegEnumKeyExW", "RegDeleteKeyW",
     "RegCloseKey",
     "FindWindowW", "WindowFromPoint", "GetParent", "GetForegroundWindow", "SetForegroundWindow",
-    "GetDesktopWindow", "EnumWindows", "IsWindow", "IsWindowVisible", "IsWindowEnabled", "GetClassNameW",
+    "GetDesktopWindow", "EnumWindows", "EnumThreadWindows", "IsWindow", "IsWindowVisible", "IsWindowEnabled", "GetClassNameW",
     "GetWindowTextW", "SetWindowTextW", "GetWindowRect", "GetClientRect", "ScreenToClient", "GetCursorPos",
     "GetWindowStyle", "SetWindowStyle", "ShowWindow", "SetWindowPos", "MoveWindow", "EnableWindow",
     "DestroyWindow", "SetFocus", "GetFocus", "InvalidateRect", "CommandBar_Show", "CreateDialogIndirectW",
     "GetDlgItem", "GetDlgCtrlID", "GetNextDlgTabItem", "SubclassWindow", "CallDefaultProc", "InSendMessage", "SendMessageW",
     "PostMessageW", "GetMessageW", "IsDialogMessageW", "DispatchMessageW", "PostQuitMessage", "SetTimer",
-    "KillTimer", "MessageBoxW", "LoadMenuW", "GetSubMenu", "RemoveMenu", "CheckMenuItem", "TrackPopupMenu",
-    "DestroyMenu", "GetSysColor", "GetStockObject", "FillSolidRect", "Draw3dRect", "LoadIconImage",
+    "KillTimer", "MessageBoxW", "EndDialog", "LoadMenuW", "GetSubMenu", "RemoveMenu", "CheckMenuItem", "TrackPopupMenu",
+    "EndMenu", "DestroyMenu", "GetSysColor", "GetStockObject", "FillSolidRect", "Draw3dRect", "LoadIconImage",
     "DestroyIcon", "DrawIconEx",
     "LoadLibraryW", "FreeLibrary", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
     "CloseToolhelp32Snapshot", "OpenProcess", "TerminateProcess", "CloseHandle", "ShellExecuteExW", "Sleep",
@@ -39,7 +39,9 @@ std::optional<Call> CallFromName(std::string_view name) {
 
 std::optional<LONG> CallLedger::Enter(Call call) {
   if (watcher_) {
-    if (auto answer = watcher_(call)) return answer;
+    const CallVerdict verdict = watcher_(call);
+    if (verdict.error) return verdict.error;
+    if (verdict.uncounted) return std::nullopt;
   }
   ++counts_[static_cast<std::size_t>(call)];
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {

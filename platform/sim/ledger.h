@@ -21,12 +21,12 @@ enum class Call : std::size_t {
   RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegEnumKeyExW, RegDeleteKeyW, RegCloseKey,
   // windows
   FindWindowW, WindowFromPoint, GetParent, GetForegroundWindow, SetForegroundWindow, GetDesktopWindow,
-  EnumWindows, IsWindow, IsWindowVisible, IsWindowEnabled, GetClassNameW, GetWindowTextW, SetWindowTextW,
+  EnumWindows, EnumThreadWindows, IsWindow, IsWindowVisible, IsWindowEnabled, GetClassNameW, GetWindowTextW, SetWindowTextW,
   GetWindowRect, GetClientRect, ScreenToClient, GetCursorPos, GetWindowStyle, SetWindowStyle, ShowWindow,
   SetWindowPos, MoveWindow, EnableWindow, DestroyWindow, SetFocus, GetFocus, InvalidateRect, CommandBar_Show,
   CreateDialogIndirectW, GetDlgItem, GetDlgCtrlID, GetNextDlgTabItem, SubclassWindow, CallDefaultProc, InSendMessage,
   SendMessageW, PostMessageW, GetMessageW, IsDialogMessageW, DispatchMessageW, PostQuitMessage, SetTimer,
-  KillTimer, MessageBoxW, LoadMenuW, GetSubMenu, RemoveMenu, CheckMenuItem, TrackPopupMenu, DestroyMenu,
+  KillTimer, MessageBoxW, EndDialog, LoadMenuW, GetSubMenu, RemoveMenu, CheckMenuItem, TrackPopupMenu, EndMenu, DestroyMenu,
   GetSysColor, GetStockObject, FillSolidRect, Draw3dRect, LoadIconImage, DestroyIcon, DrawIconEx,
   // processes
   LoadLibraryW, FreeLibrary, CreateToolhelp32Snapshot, Process32FirstW, Process32NextW, CloseToolhelp32Snapshot,
@@ -58,15 +58,26 @@ struct Fault {
   LONG error = ERROR_ACCESS_DENIED;
 };
 
+// What a watcher makes of a call before the ledger counts it.
+struct CallVerdict {
+  // Answer the call at once with this error, uncounted.
+  std::optional<LONG> error;
+  // Leave the call out of the counts and the planned faults: it is made
+  // for the world (the scenario runner looking at the device), not by a
+  // program.
+  bool uncounted = false;
+};
+
 class CallLedger {
  public:
   // Counts the call; returns the error to answer with when a fault is due.
   std::optional<LONG> Enter(Call call);
 
-  // Sees every call before it is counted; an error it returns answers the
-  // call at once, uncounted (a scenario runner uses it to end a program
-  // after its nth call and to keep a dead program's calls without effect).
-  void SetWatcher(std::function<std::optional<LONG>(Call)> watcher) { watcher_ = std::move(watcher); }
+  // Sees every call before it is counted (a scenario runner uses it to end
+  // a program after its nth call, to keep a dead program's calls without
+  // effect, and to keep its own look-ups out of the counts).
+  using Watcher = std::function<CallVerdict(Call)>;
+  void SetWatcher(Watcher watcher) { watcher_ = std::move(watcher); }
 
   void Plan(Fault fault);
   void ClearFaults() { faults_.clear(); }
@@ -88,7 +99,7 @@ class CallLedger {
   };
   std::array<std::size_t, kCallCount> counts_{};
   std::vector<Pending> faults_;
-  std::function<std::optional<LONG>(Call)> watcher_;
+  Watcher watcher_;
   HandleAudit handles_;
 };
 

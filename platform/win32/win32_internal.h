@@ -112,6 +112,7 @@ class Windows final : public IWindows {
   BOOL SetForegroundWindow(qx::HWND hwnd) override;
   qx::HWND GetDesktopWindow() override;
   BOOL EnumWindows(qx::WNDENUMPROC proc, qx::LPARAM lParam) override;
+  BOOL EnumThreadWindows(qx::WNDENUMPROC proc, qx::LPARAM lParam) override;
   BOOL IsWindow(qx::HWND hwnd) override;
   BOOL IsWindowVisible(qx::HWND hwnd) override;
   BOOL IsWindowEnabled(qx::HWND hwnd) override;
@@ -149,11 +150,13 @@ class Windows final : public IWindows {
   qx::UINT_PTR SetTimer(qx::HWND hwnd, qx::UINT_PTR id, qx::UINT elapseMs, qx::TIMERPROC proc) override;
   BOOL KillTimer(qx::HWND hwnd, qx::UINT_PTR id) override;
   int MessageBoxW(qx::HWND owner, std::u16string_view text, std::u16string_view caption, qx::UINT type) override;
+  BOOL EndDialog(qx::HWND box, qx::INT_PTR result) override;
   qx::HMENU LoadMenuW(const MenuTemplate& menu) override;
   qx::HMENU GetSubMenu(qx::HMENU menu, int position) override;
   BOOL RemoveMenu(qx::HMENU menu, qx::UINT item, qx::UINT flags) override;
   DWORD CheckMenuItem(qx::HMENU menu, qx::UINT item, qx::UINT flags) override;
   BOOL TrackPopupMenu(qx::HMENU menu, qx::UINT flags, int x, int y, qx::HWND owner) override;
+  BOOL EndMenu() override;
   BOOL DestroyMenu(qx::HMENU menu) override;
   COLORREF GetSysColor(int index) override;
   qx::HBRUSH GetStockObject(int object) override;

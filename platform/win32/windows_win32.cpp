@@ -217,6 +217,12 @@ BOOL Windows::EnumWindows(qx::WNDENUMPROC proc, qx::LPARAM lParam) {
   return ::EnumWindows(EnumThunk, reinterpret_cast<::LPARAM>(&context));
 }
 
+BOOL Windows::EnumThreadWindows(qx::WNDENUMPROC proc, qx::LPARAM lParam) {
+  if (proc == nullptr) return FALSE;
+  EnumContext context{proc, lParam};
+  return ::EnumThreadWindows(::GetCurrentThreadId(), EnumThunk, reinterpret_cast<::LPARAM>(&context));
+}
+
 BOOL Windows::IsWindow(qx::HWND hwnd) { return ::IsWindow(W(hwnd)); }
 BOOL Windows::IsWindowVisible(qx::HWND hwnd) { return ::IsWindowVisible(W(hwnd)); }
 BOOL Windows::IsWindowEnabled(qx::HWND hwnd) { return ::IsWindowEnabled(W(hwnd)); }
@@ -451,6 +457,22 @@ int Windows::MessageBoxW(qx::HWND owner, std::u16string_view text, std::u16strin
   return ::MessageBoxW(W(owner), Wz(text).c_str(), Wz(caption).c_str(), type);
 }
 
+BOOL Windows::EndDialog(qx::HWND box, qx::INT_PTR result) {
+  // Only a message box, a dialog of the system's own class: the program's
+  // own dialogs end through their framework loops, and EndDialog on a
+  // window that is no dialog (a popup menu's, say) is not defined.
+  wchar_t name[16] = {};
+  if (::GetWindowThreadProcessId(W(box), nullptr) != ::GetCurrentThreadId() ||
+      ::GetClassNameW(W(box), name, 16) == 0 || std::wstring_view(name) != L"#32770") {
+    ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  // A message sent to the box (WM_COMMAND IDCANCEL, WM_CLOSE) would end
+  // it too under Wine, but Windows' Yes/No box ignores a cancel it does
+  // not offer; EndDialog ends every kind.
+  return ::EndDialog(W(box), result);
+}
+
 // ---- Menus --------------------------------------------------------------------------------
 
 qx::HMENU Windows::LoadMenuW(const MenuTemplate& menu) {
@@ -479,6 +501,8 @@ BOOL Windows::TrackPopupMenu(qx::HMENU menu, qx::UINT flags, int x, int y, qx::H
   ::PostMessageW(W(owner), WM_NULL, 0, 0);
   return shown;
 }
+
+BOOL Windows::EndMenu() { return ::EndMenu(); }
 
 BOOL Windows::DestroyMenu(qx::HMENU menu) { return ::DestroyMenu(W(menu)); }
 

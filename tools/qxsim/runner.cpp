@@ -52,26 +52,30 @@ void Runner::Emit(const std::function<void(Writer&)>& event) {
   for (Writer* writer : writers_) event(*writer);
 }
 
-std::optional<LONG> Runner::Watch() {
+sim::CallVerdict Runner::Watch() {
   sim::Kernel& kernel = device_.kernel();
-  if (kernel.CallingProcess() == 0) return std::nullopt;
+  // The runner's own look-ups and the world's doings (finding the browser
+  // for "front browser", the shell starting a program) are not the
+  // programs': they are neither counted nor failed, and no kill waits
+  // for them.
+  if (kernel.CallingProcess() == 0) return {.error = std::nullopt, .uncounted = true};
   // A program that was ended abruptly reaches nothing any more.
-  if (kernel.CallerEnded()) return ERROR_INVALID_HANDLE;
+  if (kernel.CallerEnded()) return {.error = ERROR_INVALID_HANDLE};
   // Ending a program right after a call is ending it as it makes the next
   // one: that call never happens.
   if (killAfter_ != 0 && programCalls_ == killAfter_) {
     killed_ = true;
     killAfter_ = 0;
     kernel.EndCaller();
-    return ERROR_INVALID_HANDLE;
+    return {.error = ERROR_INVALID_HANDLE};
   }
   if (callBudget_ != 0 && programCalls_ >= callBudget_) {
     ranAway_ = true;
     kernel.EndCaller();
-    return ERROR_INVALID_HANDLE;
+    return {.error = ERROR_INVALID_HANDLE};
   }
   ++programCalls_;
-  return std::nullopt;
+  return {};
 }
 
 void Runner::Recover(const Line& after) {
@@ -134,6 +138,14 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
     // for whoever runs qxsim from a script.
     *errors_ << error.what() << "\n";
     return 1;
+  }
+  // An answer no box took is a story that says what did not happen: the
+  // check after it would hold whatever the programs did.
+  if (const std::size_t untaken = device_.kernel().QueuedAnswers(); untaken > 0 && !queuedAnswers_.empty() && !killed_ && !ranAway_) {
+    const std::string& message = queuedAnswers_[queuedAnswers_.size() - std::min(untaken, queuedAnswers_.size())];
+    Emit([&](Writer& w) { w.Problem(message); });
+    *errors_ << message << "\n";
+    failed_ = true;
   }
   std::vector<std::string> running;
   for (const auto& process : device_.kernel().Processes()) {

@@ -81,7 +81,7 @@ class Runner {
     Handler run;
   };
 
-  std::optional<LONG> Watch();
+  sim::CallVerdict Watch();
   // After an abrupt end: what the device does next.
   void Recover(const Line& after);
   void RunLine(const Line& line);
@@ -110,6 +110,9 @@ class Runner {
   std::optional<sim::RegistryImage> lastImage_;
   std::uint64_t lastImageGeneration_ = 0;
   bool client2003_ = false;  // the scenario runs the 2003 client
+  // Each answer given while no box was open, as the error it becomes when
+  // no box takes it: the device takes them oldest first.
+  std::vector<std::string> queuedAnswers_;
   std::size_t programCalls_ = 0;
   std::size_t killAfter_ = 0;  // end the calling program at this call (0: never)
   std::size_t callBudget_ = 0;

@@ -52,6 +52,10 @@ struct VerbTable {
   static int ButtonNamed(Runner& r, const Line& line, const std::string& name);
   static void ShellOpen(Runner& r, const Line& line, const std::u16string& target);
   static void RunInstaller(Runner& r, std::function<void(Platform&)> hooks);
+  // The dialog or message box in front, if any.
+  static std::optional<sim::WindowInfo> OpenDialog(Runner& r);
+  // The dialog in front whose controls a step acts on; stops the step when
+  // there is none or a message box covers it.
   static HWND FrontDialog(Runner& r, const Line& line);
   static HWND ControlNamed(Runner& r, const Line& line, const std::string& name);
   // One control as the `dialog` verb lists it: id, kind, text, state.

@@ -12,8 +12,9 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   if (negated) words.erase(words.begin());
   const std::string usage =
       "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
-      "[no] window WINDOW | order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS | "
-      "no leaks";
+      "[no] window WINDOW | [no] dialog [TITLE] | order PART [then] PART... | no order PART [[then] PART...] | "
+      "[no] file PATH [TEXT] | "
+      "[no] started PROGRAM PARAMETERS | no leaks";
   if (words.empty()) r.Fail(line, usage);
   const std::string what = Lower(words[0]);
   bool holds = false;
@@ -43,15 +44,18 @@ void VerbTable::Expect(Runner& r, const Line& line) {
     } else if (value) {
       actual = sim::RegValueDataText(value->type, value->data);
     }
-  } else if (what == "order" && words.size() >= 3 && !negated) {
+  } else if (what == "order" && words.size() >= 2) {
+    // "then" between parts is for the reader; quoted, it is a part.
+    const std::size_t first = negated ? 3 : 2;  // the first part's word in the line
     std::vector<std::string> parts;
     for (std::size_t i = 1; i < words.size(); ++i) {
-      // "then" between parts is for the reader; quoted, it is a part.
-      if (Lower(words[i]) == "then" && !line.quoted[i + 1]) continue;
+      if (Lower(words[i]) == "then" && !line.quoted[first + i - 1]) continue;
       parts.push_back(words[i]);
     }
-    if (parts.size() < 2) r.Fail(line, usage);
+    // One part alone is a check that it happened at all (or, negated, not).
+    if (parts.empty() || (parts.size() < 2 && !negated)) r.Fail(line, usage);
     holds = EffectsInOrder(r, parts, &actual);
+    if (negated && holds) actual = "them in this order";
   } else if (what == "key" && words.size() == 2) {
     std::u16string path;
     const HKEY root = r.RootOf(line, words[1], &path);
@@ -67,6 +71,20 @@ void VerbTable::Expect(Runner& r, const Line& line) {
       holds = true;
     } catch (const ScenarioError&) {
       holds = false;
+    }
+  } else if (what == "dialog" && words.size() <= 2) {
+    // Any dialog or message box of any program, or one with this title.
+    const auto open = OpenDialog(r);
+    if (open) actual = (open->messageBox ? "message box \"" : "dialog \"") + sim::Utf8(open->title) + "\"";
+    holds = open.has_value();
+    if (words.size() == 2) {
+      holds = false;
+      for (const auto& window : r.device_.kernel().TopLevelWindows()) {
+        if (window.visible && window.className == kDialogClass && window.hwnd != r.ClientWindow() &&
+            sim::Utf8(window.title) == words[1]) {
+          holds = true;
+        }
+      }
     }
   } else if (what == "file" && (words.size() == 2 || words.size() == 3)) {
     // The file's bytes, typed as for "file put".

@@ -19,14 +19,25 @@ int VerbTable::ButtonNamed(Runner& r, const Line& line, const std::string& name)
   r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
 }
 
-HWND VerbTable::FrontDialog(Runner& r, const Line& line) {
+std::optional<sim::WindowInfo> VerbTable::OpenDialog(Runner& r) {
+  // The front-most one: a message box over its dialog is what the user sees.
   for (const auto& window : r.device_.kernel().TopLevelWindows()) {
-    if (window.visible && window.className == kDialogClass && !r.device_.kernel().Children(window.hwnd).empty() &&
-        window.hwnd != r.ClientWindow()) {
-      return window.hwnd;
+    if (window.visible && window.className == kDialogClass && window.hwnd != r.ClientWindow() &&
+        (window.messageBox || !r.device_.kernel().Children(window.hwnd).empty())) {
+      return window;
     }
   }
-  r.Fail(line, "no dialog is open");
+  return std::nullopt;
+}
+
+HWND VerbTable::FrontDialog(Runner& r, const Line& line) {
+  const auto dialog = OpenDialog(r);
+  if (!dialog) r.Fail(line, "no dialog is open");
+  if (dialog->messageBox) {
+    r.Fail(line, "a message box is in front (\"" + sim::Utf8(dialog->title) + "\": \"" + sim::Utf8(dialog->boxText) +
+                     "\"): answer it first");
+  }
+  return dialog->hwnd;
 }
 
 HWND VerbTable::ControlNamed(Runner& r, const Line& line, const std::string& name) {
@@ -224,11 +235,21 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                      const bool open = r.device_.kernel().BoxOpen();
                      std::string why;
                      if (!r.device_.kernel().Answer(ButtonNamed(r, line, line.words[1]), &why)) r.Fail(line, why);
-                     if (!open) r.device_.kernel().Note("the next message box will be answered " + line.words[1]);
+                     if (!open) {
+                       r.device_.kernel().Note("the next message box will be answered " + line.words[1]);
+                       r.queuedAnswers_.push_back(line.file.string() + ":" + std::to_string(line.number) + ": answer " +
+                                                  line.words[1] + " was never taken by a message box");
+                     }
                    }});
 
   verbs.push_back({"dialog", "dialog", [](Runner& r, const Line& line) {
                      Need(r, line, 1, 1, "dialog");
+                     const auto open = OpenDialog(r);
+                     if (open && open->messageBox) {
+                       r.out_ << "    message box \"" << sim::Utf8(open->title) << "\": \"" << sim::Utf8(open->boxText)
+                              << "\" [" << sim::BoxButtonNames(open->boxType) << "]\n";
+                       return;
+                     }
                      const HWND dialog = FrontDialog(r, line);
                      const auto info = r.device_.kernel().Describe(dialog);
                      r.out_ << "    dialog \"" << sim::Utf8(info->title) << "\"\n";
