@@ -299,6 +299,34 @@ TEST(Qxsim, HandlesLeftOpenAreNamedAndOnlyRealLeaksFailTheExpectation) {
       << out.str();
 }
 
+// Only the programs' calls are counted and failed: the runner finding a
+// window for a step, or the world starting the browser, is neither.
+TEST(Qxsim, TheRunnersOwnCallsAreNeitherCountedNorFailed) {
+  struct Case {
+    std::string story;
+    int status;
+    std::string seen;     // in the transcript
+    std::string unseen;   // not in it
+  };
+  const Case cases[] = {
+      {"browser open\ncalls\n", 0, "[story.qxs:2 t=0.000s] calls\nEnd of scenario", "FindWindowW"},
+      {"browser open\nfail FindWindowW\nfront browser\n", 0, "", "there is no window"},
+      {"fail ShellExecuteExW\nbrowser open\nexpect window browser\n", 0, "", "expectation failed"},
+      {"browser open\nfail FindWindowW\nstart client\nadvance 1 tick\ncalls\n", 0, "    FindWindowW ", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.story);
+    const Outcome run = RunScenario(c.story);
+    EXPECT_EQ(run.status, c.status) << run.transcript;
+    if (!c.seen.empty()) {
+      EXPECT_NE(run.transcript.find(c.seen), std::string::npos) << run.transcript;
+    }
+    if (!c.unseen.empty()) {
+      EXPECT_EQ(run.transcript.find(c.unseen), std::string::npos) << run.transcript;
+    }
+  }
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;
