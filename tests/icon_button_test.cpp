@@ -227,7 +227,7 @@ TEST(IconButton, PaintsTheIconThatStateAndSlotsCall) {
     run.Hover();
     seen.push_back(run.Picture());
     run.kernel().MovePointer(kDesktopPoint);
-    run.kernel().AdvanceTime(CIconButton::kHoverPeriodMs);
+    run.kernel().AdvanceTime(50);  // the hover timer's period
     seen.push_back(run.Picture());
     EXPECT_EQ(seen, c.pictures);
     EXPECT_EQ(run.clicks, 1) << "the tap reaches the dialog as a click";
@@ -285,7 +285,8 @@ TEST(IconButton, PointerLeavingWithoutAMoveIsNoticedWithinOneTimerPeriod) {
     EXPECT_EQ(run.kernel().LiveTimers(), 1u);
 
     run.kernel().MovePointer(away);
-    run.kernel().AdvanceTime(CIconButton::kHoverPeriodMs - 1);
+    // The hover timer looks every 50 ms: not before, and not later.
+    run.kernel().AdvanceTime(49);
     EXPECT_EQ(run.Picture(), "fill, icon 134");
     run.kernel().AdvanceTime(1);
     EXPECT_EQ(run.Picture(), "fill, icon 133");

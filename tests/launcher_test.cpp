@@ -142,7 +142,7 @@ void ExpectProxiesOff(sim::SimDevice& device, const LauncherEdition& edition) {
 }
 
 TEST(LauncherRun, ProxiesGoOffEvenWhenNoPlayerStarts) {
-  const std::u16string tooLong(kMaxOpenCommandChars + 1, u'x');
+  const std::u16string tooLong(130, u'x');  // one more than a 260-byte value holds
   struct Case {
     const char* what;
     bool key;
@@ -292,7 +292,7 @@ TEST_F(LauncherRunning, ProxiesFirstThenPauseThenCommandThenRepairThenPlayer) {
 TEST_F(LauncherRunning, EachEditionStartsItsPlayerWithTheUnchangedCommandLine) {
   const std::u16string longestProgram = u"\\" + std::u16string(119, u'p') + u".exe";
   const std::u16string longest2002 = u"\"" + longestProgram + u"\" %1";
-  ASSERT_EQ(longest2002.size(), kMaxOpenCommandChars);
+  ASSERT_EQ(longest2002.size(), 129u);
   struct Case {
     const LauncherEdition* edition;
     std::u16string wmpPath;
@@ -303,7 +303,7 @@ TEST_F(LauncherRunning, EachEditionStartsItsPlayerWithTheUnchangedCommandLine) {
       {&kStrevel2002, std::u16string(kPlayer8Command), kPlayer8},
       {&kStrevel2002, longest2002, longestProgram},
       {&kStrevel2003, std::u16string(kPlayer8Command), kWmplayer},
-      {&kStrevel2003, std::u16string(kMaxOpenCommandChars, u'x'), kWmplayer},
+      {&kStrevel2003, std::u16string(129, u'x'), kWmplayer},
   };
   // Neither a link nor a quoted link is a file to repair.
   const std::u16string_view lines[] = {u"mms://host/live", u"\"mms://host/live\""};

@@ -218,16 +218,16 @@ TEST_F(Kernel, TheWorldStandsInForTheDevicesOwnPrograms) {
 TEST_F(Kernel, DialUpRecordsMustHoldEveryConnection) {
   for (int i = 0; i < 3; ++i) device.kernel().Dial(u"Line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
   std::array<RASCONN, 2> small{};
-  small[0].dwSize = kRasConnRecordSize;
-  DWORD bytes = sizeof(small) / sizeof(small[0]) * kRasConnRecordSize;
+  small[0].dwSize = 52;
+  DWORD bytes = sizeof(small) / sizeof(small[0]) * 52;
   DWORD count = 0;
   EXPECT_EQ(device.platform().dialUp.RasEnumConnectionsW(small, &bytes, &count),
             static_cast<DWORD>(ERROR_BUFFER_TOO_SMALL));
-  EXPECT_EQ(bytes, 3 * kRasConnRecordSize);
+  EXPECT_EQ(bytes, 3u * 52);
 
   std::array<RASCONN, 20> records{};
-  records[0].dwSize = kRasConnRecordSize;
-  bytes = 20 * kRasConnRecordSize;
+  records[0].dwSize = 52;
+  bytes = 20 * 52;
   ASSERT_EQ(device.platform().dialUp.RasEnumConnectionsW(records, &bytes, &count), 0u);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(device.platform().dialUp.RasHangUpW(records[1].hrasconn), 0u);

@@ -288,9 +288,9 @@ TEST_F(TrayQuery, TimerMessagesOfOtherIdsAreNoTicks) {
   ASSERT_NE(StartClient(), 0u);
   Tick();
   std::size_t before = ledger().Count(sim::Call::FindWindowW);
-  Send(*this, WM_TIMER, kPollTimerId + 1);
+  Send(*this, WM_TIMER, 2);
   EXPECT_EQ(ledger().Count(sim::Call::FindWindowW), before);
-  Send(*this, WM_TIMER, kPollTimerId);
+  Send(*this, WM_TIMER, 1);  // the poll timer's id
   EXPECT_GT(ledger().Count(sim::Call::FindWindowW), before);
 }
 
