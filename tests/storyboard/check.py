@@ -1,7 +1,8 @@
 """Checks the road's storyboard as Chromium renders it.
 
 Usage: check.py WORK_DIR [--docs]
-WORK_DIR holds road.html (qxsim --html) and resources/ (qxrcgen's icon files).
+WORK_DIR holds road.html (qxsim --html), ids.html (scenarios whose names
+would share ids) and resources/ (qxrcgen's icon files).
 
 A frame linked on its own ("road.html#road-51") shows only that frame, with
 the 240 x 320 screen 8 pixels from the window's top and left edge, so a
@@ -50,22 +51,33 @@ class Frames(html.parser.HTMLParser):
         self.frames = []
         self.stack = []
         self.text_of = None
+        self.ids = []
+        self.tags = []
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
         classes = attrs.get("class", "").split()
         self.stack.append(classes)
+        self.tags.append(tag)
+        if "id" in attrs:
+            self.ids.append(attrs["id"])
         if tag == "article" and "frame" in classes:
             self.frames.append({"id": attrs["id"], "step": "", "entries": [], "box": "", "box_lines": [],
-                                "menu": None, "same": False})
+                                "menu": None, "same": False, "again": False, "note": "", "link": None})
         if not self.frames:
             return
         frame = self.frames[-1]
         inside = [c for level in self.stack for c in level]
         if tag == "h3":
             self.text_of = "step"
+        elif tag == "a" and "h3" in self.stack_tags():
+            frame["link"] = attrs.get("href")
+        elif tag == "p" and "note" in classes:
+            self.text_of = "note"
         elif tag == "p" and "same" in classes:
             frame["same"] = True
+        elif tag == "div" and "again" in classes:
+            frame["again"] = True
         elif tag == "rect" and "popup-menu" in inside and frame["menu"] is None:
             frame["menu"] = tuple(float(attrs[k]) for k in ("x", "y", "width", "height"))
         elif tag == "text" and "menu-entry" in classes:
@@ -75,10 +87,14 @@ class Frames(html.parser.HTMLParser):
             frame["box_lines"].append((float(attrs["x"]), float(attrs["y"])))
             self.text_of = "box"
 
+    def stack_tags(self):
+        return self.tags
+
     def handle_endtag(self, tag):
         if self.stack:
             self.stack.pop()
-        if tag in ("h3", "text"):
+            self.tags.pop()
+        if tag in ("h3", "text", "p"):
             self.text_of = None
 
     def handle_startendtag(self, tag, attrs):
@@ -91,6 +107,8 @@ class Frames(html.parser.HTMLParser):
         frame = self.frames[-1]
         if self.text_of == "step":
             frame["step"] += data
+        elif self.text_of == "note":
+            frame["note"] += data
         elif self.text_of == "entry":
             frame["entries"][-1][1] += data
         elif self.text_of == "box":
@@ -183,6 +201,22 @@ def band_of(bands, y):
                else min(abs(y - bands[i][1]), abs(y - bands[i][2])))
 
 
+def screen_of(shot):
+    return shot.crop((SCREEN_AT, SCREEN_AT, SCREEN_AT + 240, SCREEN_AT + 320))
+
+
+def check_ids(work):
+    """Every id on a page of scenarios whose names would collide is unique,
+    and each frame's link names its own frame."""
+    parser = Frames()
+    parser.feed(chromium("--dump-dom", "file://" + os.path.abspath(os.path.join(work, "ids.html"))))
+    check(len(parser.frames) == 8, "the page of four scenarios has %d frames" % len(parser.frames))
+    repeated = sorted({i for i in parser.ids if parser.ids.count(i) > 1})
+    check(not repeated, "ids used twice: %s" % repeated)
+    for frame in parser.frames:
+        check(frame["link"] == "#" + frame["id"], "frame %s links to %s" % (frame["id"], frame["link"]))
+
+
 def main():
     work = sys.argv[1]
     docs = "--docs" in sys.argv[2:]
@@ -192,9 +226,21 @@ def main():
     frames = parser.frames
     check(len(frames) > 20, "the storyboard has %d frames" % len(frames))
 
-    # A step that leaves the screen as it was says so instead of a picture.
+    # A step that leaves the screen as it was says so instead of a picture,
+    # but shown alone it carries the picture of the screen as it is.
     start = frame_after(frames, "start client")
-    check(frames[frames.index(start) + 1]["same"], "the check after the client's start repeats the screen")
+    after_start = frames[frames.index(start) + 1]
+    check(after_start["same"] and after_start["again"], "the check after the client's start repeats the screen")
+    drawn_last = [f for f in frames[:frames.index(after_start)] if not f["same"]][-1]
+    alone = screen_of(shoot(page, after_start, os.path.join(work, "alone.png")))
+    drawn = screen_of(shoot(page, drawn_last, os.path.join(work, "drawn.png")))
+    check(alone.getpixel((120, 10)) == drawn.getpixel((120, 10)) != (255, 255, 255),
+          "the frame after the start, shown alone, has no title bar")
+    check(alone.tobytes() == drawn.tobytes(), "the frame after the start, shown alone, is not the screen drawn last")
+    # The notes before a step are part of its frame.
+    check("The tray client starts" in start["note"], "the client's start has the note %r" % start["note"])
+
+    check_ids(work)
 
     # The button appears over the browser's menu bar on the tick after the browser opens.
     shown = frame_after(frames, "advance 1 tick", frame_after(frames, "browser open"))

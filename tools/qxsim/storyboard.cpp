@@ -10,7 +10,9 @@ namespace {
 
 // A frame shown on its own (its number's link, "#road-51") hides the rest of
 // the page and puts the screen at a fixed place: 8 pixels from the top and
-// the left of the window. The browser test relies on that place.
+// the left of the window. The browser test relies on that place. Such a
+// frame shows the screen even when its step left it as it was (the copy in
+// "again"), and the notes that lead to it.
 constexpr std::string_view kStyle = R"(
 body { font: 14px/1.4 sans-serif; margin: 0; padding: 8px 16px; color: #1f2328; background: #f6f8fa; }
 h1 { font-size: 20px; margin: 8px 0; }
@@ -21,6 +23,8 @@ h2 { font-size: 17px; margin: 24px 0 8px; }
 .screen { flex: 0 0 240px; width: 240px; }
 .screen svg { display: block; outline: 5px solid #3a3f44; }
 .same { width: 240px; margin: 0; color: #57606a; font-size: 12px; }
+.again { display: none; }
+.story .note { margin: 0 0 6px; font: italic 14px/1.4 sans-serif; }
 .story { min-width: 0; max-width: 640px; font: 12px/1.45 monospace; overflow-wrap: anywhere; }
 .story h3 { font-size: 13px; margin: 0 0 4px; }
 .story h3 a { color: #57606a; text-decoration: none; font-weight: normal; }
@@ -35,6 +39,8 @@ body:has(.frame:target) { padding: 0; background: #ffffff; }
 body:has(.frame:target) > :not(.scenario), body:has(.frame:target) .scenario > :not(.frame),
 body:has(.frame:target) .frame:not(:target) { display: none; }
 body:has(.frame:target) .frame:target { margin: 0; border: 0; }
+.frame:target .again { display: block; }
+.frame:target .same { display: none; }
 )";
 
 std::string Escape(const std::string& text) { return EscapeMarkup(text); }
@@ -80,11 +86,18 @@ StoryboardWriter::StoryboardWriter(std::ostream& out) : out_(out) {
 
 StoryboardWriter::~StoryboardWriter() { out_ << "</body>\n</html>\n"; }
 
+std::string StoryboardWriter::UniqueId(const std::string& wanted) {
+  std::string id = wanted;
+  for (int n = 2; !ids_.insert(id).second; ++n) id = wanted + "-" + std::to_string(n);
+  return id;
+}
+
 void StoryboardWriter::BeginScenario(const std::string& name) {
   scenarioId_ = IdPart(name.substr(name.find_last_of('/') + 1));
   if (scenarioId_.ends_with("-qxs")) scenarioId_.resize(scenarioId_.size() - 4);
   lastScreen_.clear();
-  out_ << "<section class=\"scenario\" id=\"" << scenarioId_ << "\">\n<h2>" << Escape(name) << "</h2>\n";
+  out_ << "<section class=\"scenario\" id=\"" << UniqueId(scenarioId_) << "\">\n<h2>" << Escape(name)
+       << "</h2>\n";
 }
 
 void StoryboardWriter::Note(const std::string& text) { notes_ += (notes_.empty() ? "" : " ") + text; }
@@ -96,18 +109,24 @@ void StoryboardWriter::FlushNotes() {
 }
 
 void StoryboardWriter::Step(const StepRecord& step, const sim::Kernel& kernel) {
-  FlushNotes();
-  const std::string id = scenarioId_ + "-" + std::to_string(step.line);
+  const std::string id = UniqueId(scenarioId_ + "-" + std::to_string(step.line));
   out_ << "<article class=\"frame\" id=\"" << id << "\">\n<div class=\"screen\">";
   std::string screen = DrawScreen(kernel);
   if (screen == lastScreen_) {
-    out_ << "<p class=\"same\">The screen is as before.</p>";
+    out_ << "<p class=\"same\">The screen is as before.</p><div class=\"again\">" << screen << "</div>";
   } else {
     out_ << screen;
     lastScreen_ = std::move(screen);
   }
-  out_ << "</div>\n<div class=\"story\">\n<h3><a href=\"#" << id << "\">" << Escape(step.file) << ":" << step.line
-       << " t=" << Seconds(step.time) << "</a> " << Escape(step.command) << "</h3>\n";
+  out_ << "</div>\n<div class=\"story\">\n";
+  // The notes that lead to a step belong to its frame, so a frame shown
+  // alone still tells what is going on.
+  if (!notes_.empty()) {
+    out_ << "<p class=\"note\">" << Escape(notes_) << "</p>\n";
+    notes_.clear();
+  }
+  out_ << "<h3><a href=\"#" << id << "\">" << Escape(step.file) << ":" << step.line << " t=" << Seconds(step.time)
+       << "</a> " << Escape(step.command) << "</h3>\n";
   if (!step.output.empty()) out_ << "<pre class=\"output\">" << Escape(Unindent(step.output)) << "</pre>\n";
   if (!step.effects.empty()) {
     out_ << "<ul class=\"effects\">";

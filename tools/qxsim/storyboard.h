@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "tools/qxsim/writer.h"
@@ -28,8 +29,12 @@ class StoryboardWriter : public Writer {
 
  private:
   void FlushNotes();
+  // An element id not yet used on the page: wanted, or wanted with "-2",
+  // "-3"... when two scenarios or frames would share it.
+  std::string UniqueId(const std::string& wanted);
 
   std::ostream& out_;
+  std::set<std::string> ids_;
   std::string scenarioId_;
   std::string notes_;
   std::string lastScreen_;
