@@ -9,6 +9,7 @@
 
 #include "platform/framework/framework.h"
 #include "platform/sim/sim.h"
+#include "tests/box_endings.h"
 
 namespace qx::sim {
 namespace {
@@ -161,6 +162,28 @@ TEST_F(Kernel, MessageBoxesTakeQueuedAnswersOrWaitForOne) {
   EXPECT_TRUE(device.kernel().Answer(IDCANCEL, &why));
   EXPECT_EQ(second, IDCANCEL);
   EXPECT_FALSE(Running(u"\\asker.exe"));
+}
+
+// A box its own program ends answers IDCANCEL whatever buttons it shows,
+// and 0 when destroyed, as Wine's do (the backend check runs the same
+// story on Win32).
+TEST_F(Kernel, EveryKindOfBoxThatItsProgramEndsAnswersCancel) {
+  std::vector<boxes::Ending> endings;
+  device.kernel().InstallProgram(u"\\ender.exe", {[&](Platform& platform, std::u16string_view) {
+                                                    const HWND owner =
+                                                        platform.windows.CreateDialogIndirectW(kPlainWindow, nullptr, nullptr);
+                                                    endings = boxes::EndEveryKind(platform.windows, owner);
+                                                    return 0;
+                                                  },
+                                                  {}});
+  device.kernel().StartProgram(u"\\ender.exe", u"");
+  for (int i = 0; i < 24 * 25 && Running(u"\\ender.exe"); ++i) device.kernel().AdvanceTime(50);
+  ASSERT_EQ(endings.size(), 24u);
+  for (const boxes::Ending& ending : endings) {
+    SCOPED_TRACE(ending.how + " " + std::to_string(ending.type) + (ending.owned ? " owned" : ""));
+    EXPECT_EQ(ending.result, ending.how == "DestroyWindow" ? 0 : IDCANCEL);
+  }
+  EXPECT_FALSE(Running(u"\\ender.exe"));
 }
 
 TEST_F(Kernel, SoftResetEndsEveryProgramAndKeepsRegistryAndFiles) {

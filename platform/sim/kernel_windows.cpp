@@ -705,7 +705,10 @@ LRESULT Kernel::DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       if (IsOwnerDrawButton(window->className, window->style)) PaintOwnerDrawn(hwnd);
       return 0;
     case WM_CLOSE:
-      if (window->dialog) {
+      if (window->messageBox) {
+        // A box closes as its Cancel would, whatever buttons it shows.
+        if (!window->boxAnswer) EndBox(*window, IDCANCEL);
+      } else if (window->dialog) {
         SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       } else if (!window->child) {
         DestroyTree(hwnd, true);
@@ -1010,8 +1013,9 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
     }
     DispatchMessageW(&msg);
   }
+  // A box destroyed before anyone answered it fails, as Win32's does.
   const Window* ended = Find(hwnd);
-  const int answer = ended != nullptr ? ended->boxAnswer.value_or(IDCANCEL) : IDCANCEL;
+  const int answer = ended != nullptr ? ended->boxAnswer.value_or(0) : 0;
   const bool byProgram = ended != nullptr && ended->boxEndedByProgram;
   boxOpen_ = previous;
   DestroyTree(hwnd, false);

@@ -1,6 +1,6 @@
 // The platform's contracts checked on real Win32 under Wine: the registry
-// semantics, the code page and the files that the programs rely on and the
-// simulated device reproduces. Prints one line per check and a closing
+// semantics, the code page, the files and the ending of message boxes that
+// the programs rely on and the simulated device reproduces. Prints one line per check and a closing
 // "backend: N passed, M failed".
 #include "platform/platform.h"
 #include "platform/win32/win32.h"
@@ -9,6 +9,12 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/box_endings.h"
+
+// A shown window of the program's own to own boxes (owner_window.cpp: a
+// plain Win32 window, as this program has no dialog resources).
+qx::HWND OwnerWindow();
 
 namespace {
 
@@ -124,6 +130,24 @@ void Files(qx::IFiles& files) {
   std::remove("C:\\qx-backend.asx");
 }
 
+// Every kind of box that its program ends returns IDCANCEL, whatever buttons
+// it shows, and 0 when destroyed (the simulated device's boxes are checked
+// against the same).
+void Boxes(qx::IWindows& windows) {
+  const char* kinds[] = {"MB_OK", "MB_OKCANCEL", "?", "?", "MB_YESNO"};
+  const qx::HWND owner = OwnerWindow();
+  const auto endings = qx::boxes::EndEveryKind(windows, owner);
+  windows.DestroyWindow(owner);
+  Check(endings.size() == 24, "twenty-four boxes were opened and ended");
+  for (const auto& ending : endings) {
+    const int expected = ending.how == "DestroyWindow" ? 0 : qx::IDCANCEL;
+    const std::string what = "a box ended by " + ending.how + " (" + kinds[ending.type] +
+                             (ending.owned ? ", owned" : ", no owner") + ") returns " + std::to_string(expected) +
+                             ": " + std::to_string(ending.result);
+    Check(ending.result == expected, what.c_str());
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -132,6 +156,7 @@ int main() {
   Registry(platform.registry);
   CodePage(platform.codePage);
   Files(platform.files);
+  Boxes(platform.windows);
   std::printf("backend: %d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
 }
