@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "tools/qxsim/scenario.h"
@@ -69,6 +70,59 @@ TEST(QxsimKill, BadKillLinesAreRefused) {
     EXPECT_EQ(runner.RunText(std::string(line) + "\n", "story.qxs"), 1);
     EXPECT_NE(out.str().find("story.qxs:1: usage: kill after N"), std::string::npos) << out.str();
   }
+}
+
+// The device restarts the client of the edition the story's own steps
+// start, not one that a comment or a note names.
+TEST(QxsimKill, TheRecoveryStartsTheEditionTheStepsName) {
+  struct Case {
+    std::string story;
+    std::u16string_view client;
+  };
+  const Case cases[] = {
+      {"# start client 2003\nstart client\nkill after 5\nadvance 1 tick\n", u"Quorvix.exe"},
+      {"note start client 2003\nstart client\nkill after 5\nadvance 1 tick\n", u"Quorvix.exe"},
+      {"start client 2003\nkill after 5\nadvance 1 tick\n", u"Quorvix2003.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.story);
+    std::ostringstream out;
+    Runner runner(out);
+    runner.RunText(c.story, kScenarios / "story.qxs");
+    ASSERT_TRUE(runner.Killed()) << out.str();
+    const std::string transcript = out.str();
+    const std::size_t recovery = transcript.find("] reset\n");
+    ASSERT_NE(recovery, std::string::npos) << transcript;
+    const std::string started = "program started: \"\\Program Files\\Quorvix\\" + sim::Utf8(c.client) + "\"";
+    EXPECT_NE(transcript.find(started, recovery), std::string::npos) << transcript;
+  }
+}
+
+// A story that fails or cannot be read untouched is a finding itself.
+TEST(QxsimSweep, ABrokenStoryIsAFinding) {
+  const auto dir = std::filesystem::temp_directory_path() / "qxsim_sweep_broken";
+  std::filesystem::create_directories(dir / "folder.qxs");
+  struct Case {
+    std::string name;
+    std::string text;
+    std::string finding;
+  };
+  const Case cases[] = {
+      {"false.qxs", "start client\nexpect key HKEY_CURRENT_USER\\Nothing\n", "false.qxs:2: expectation failed"},
+      {"malformed.qxs", "start client\nfly away\n", "malformed.qxs:2: unknown verb"},
+      {"folder.qxs", "", "cannot read the scenario"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.text.empty()) {
+      std::ofstream(dir / c.name) << c.text;
+    }
+    std::ostringstream out;
+    EXPECT_EQ(Sweep({dir / c.name}, out, 2), 1) << out.str();
+    EXPECT_NE(out.str().find("finding: broken story: "), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find(c.finding), std::string::npos) << out.str();
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(QxsimSweep, ACleanStoryHasNoFindingAndItsRunsCounted) {

@@ -212,13 +212,17 @@ TEST(Qxsim, FilesAndProgramStartsAreChecked) {
     bool holds;
   };
   const std::string story =
-      "file put \\a.txt \"x\\r\\ny\"\nprocess start \\p.exe\nbrowser open http://h/\n";
+      "file put \\a.txt \"x\\r\\ny\"\nprocess start \\p.exe\nbrowser open http://h/\nstart client\nsend 1126 1\n";
   const Case cases[] = {
       {"expect file \\a.txt \"x\\r\\ny\"", true},   {"expect file \\a.txt \"x\\ny\"", false},
       {"expect file \\a.txt \"x\\r\\ny \"", false}, {"expect file \\a.txt", true},
       {"expect no file \\a.txt", false},             {"expect no file \\b.txt", true},
-      {"expect started iexplore.exe http://h/", true}, {"expect started iexplore.exe http://h", false},
-      {"expect no started iexplore.exe \"\"", true},
+      // Starts the programs made (the client's Connection Manager restart),
+      // not the user's browser, and only since the last reset.
+      {"expect started connmgr.exe \"\"", true},       {"expect started connmgr.exe x", false},
+      {"expect started iexplore.exe http://h/", false}, {"expect no started iexplore.exe http://h/", true},
+      {"reset\nexpect started connmgr.exe \"\"", false},
+      {"reset\nstart client\nsend 1126 0\nexpect started connmgr.exe \"\"", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.check);

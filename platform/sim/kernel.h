@@ -56,6 +56,8 @@ struct ShellStart {
   int show = 0;
   DWORD mask = 0;
   HWND owner = nullptr;
+  DWORD caller = 0;      // the program that asked; 0 for the world (the shell for the user)
+  std::size_t boot = 0;  // soft resets before it
 };
 
 // A process terminated by a program, with the exit code it was given.
@@ -313,6 +315,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   // "file parameters" of every ShellExecuteEx, and the whole requests.
   std::vector<std::u16string> ShellStarts() const;
   const std::vector<ShellStart>& ShellRequests() const { return shellStarts_; }
+  // Soft resets since the device came up.
+  [[nodiscard]] std::size_t Boots() const { return boots_; }
   const std::vector<Termination>& Terminations() const { return terminations_; }
   // While tracing, registry changes that programs make are effects too, in
   // the order they happen among the others.
@@ -411,6 +415,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   DWORD nextProcessId_ = 0x100;
   DWORD worldLastError_ = 0;
   bool toolhelpPresent_ = true;
+  std::size_t boots_ = 0;
 
   std::map<std::uintptr_t, std::unique_ptr<Window>> windows_;
   std::vector<HWND> zOrder_;  // top-level windows, front first

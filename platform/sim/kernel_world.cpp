@@ -220,7 +220,7 @@ BOOL Kernel::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   }
   shellStarts_.push_back({std::u16string(info->lpVerb), std::u16string(info->lpFile),
                           std::u16string(info->lpParameters), std::u16string(info->lpDirectory), info->nShow,
-                          info->fMask, info->hwnd});
+                          info->fMask, info->hwnd, CallingProcess(), boots_});
   Log(Effect::Kind::ProgramStart, "start " + Quoted(info->lpFile) + " with parameters " +
                                       Quoted(info->lpParameters) + " (verb " + Quoted(info->lpVerb) + ", directory " +
                                       Quoted(info->lpDirectory) + ", " + ShowCommandName(info->nShow) + ")");
@@ -611,6 +611,7 @@ void Kernel::Reset() {
 
 void Kernel::SoftReset() {
   Log(Effect::Kind::SoftReset, "the device soft-resets: every program ends, the registry and files stay");
+  ++boots_;
   // Programs unwind when they next run; nothing of theirs survives the reset.
   for (auto& [pid, program] : programs_) {
     if (!program->exited) program->killed = true;

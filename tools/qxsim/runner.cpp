@@ -105,9 +105,31 @@ int Runner::RunFile(const std::filesystem::path& path) {
   return RunText(text, path);
 }
 
+namespace {
+
+// Whether one of the story's steps (not a comment, not a quoted text)
+// starts the 2003 client: the edition the device restarts after an abrupt
+// end.
+bool NamesClient2003(std::string_view text) {
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    std::vector<bool> quoted;
+    std::string error;
+    const auto words = SplitWords(text.substr(start, end - start), &quoted, &error);
+    if (words.size() == 3 && !quoted[0] && !quoted[1] && Lower(words[0]) == "start" && Lower(words[1]) == "client" &&
+        words[2] == "2003") {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
   Emit([&](Writer& w) { w.BeginScenario(name.string()); });
-  client2003_ = Lower(std::string(text)).find("start client 2003") != std::string::npos;
+  client2003_ = NamesClient2003(text);
   // Editors may save a byte order mark first, and CR LF, LF or CR line ends.
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());

@@ -140,16 +140,24 @@ class Sweeper {
     const auto started = std::chrono::steady_clock::now();
     bool ok = false;
     const std::string text = ReadFile(path, &ok);
-    if (!ok || std::filesystem::is_directory(path)) {
-      out_ << path.string() << ": cannot read the scenario\n";
-      return 1;
-    }
+    const auto broken = [&](const std::string& why) {
+      out_ << "finding: broken story: " << why << "; reproduce: " << path.string() << " as it stands\n";
+      rows_.push_back({path.filename().string(), 0, 0, 0, 0, 1, 0.0});
+      return std::size_t{1};
+    };
+    if (!ok || std::filesystem::is_directory(path)) return broken(path.string() + ": cannot read the scenario");
     Baseline baseline;
     {
+      // A story that fails untouched would hide what its variants break:
+      // it is a finding of its own, and its variants are not run.
       std::ostringstream transcript;
+      std::ostringstream errors;
       Runner runner(transcript);
-      runner.SetErrorStream(transcript);
-      runner.RunText(text, path);
+      runner.SetErrorStream(errors);
+      if (runner.RunText(text, path) != 0) {
+        const std::string first = errors.str().substr(0, errors.str().find('\n'));
+        return broken(first.empty() ? path.string() + ": the scenario fails" : first);
+      }
       baseline.counts = runner.device().ledger().Snapshot();
       baseline.programCalls = runner.ProgramCalls();
       for (const std::u16string& file : runner.device().kernel().FilePaths()) {

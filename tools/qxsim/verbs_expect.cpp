@@ -96,9 +96,14 @@ void VerbTable::Expect(Runner& r, const Line& line) {
                                              [](BYTE a, char b) { return a == static_cast<BYTE>(b); }));
     if (negated && words.size() == 3) r.Fail(line, "\"expect no file\" takes no text");
   } else if (what == "started" && words.size() == 3) {
-    // A program start with exactly these parameters, since the device came up.
-    const std::u16string start = sim::Utf16(words[1] + " " + words[2]);
-    for (const auto& started : r.device_.kernel().ShellStarts()) holds = holds || started == start;
+    // A start that one of the device's programs made, with exactly these
+    // parameters, since the last reset; the runner's own starts for the
+    // user (start client, launch, shell open, browser open) are not theirs.
+    sim::Kernel& kernel = r.device_.kernel();
+    for (const sim::ShellStart& started : kernel.ShellRequests()) {
+      holds = holds || (started.caller != 0 && started.boot == kernel.Boots() && sim::Utf8(started.file) == words[1] &&
+                        sim::Utf8(started.parameters) == words[2]);
+    }
   } else if (what == "leaks" && words.size() == 1 && negated) {
     // Handles whose close the device refused were given back as far as the
     // program could: they are not its leaks.
