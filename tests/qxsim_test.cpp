@@ -331,6 +331,36 @@ TEST(Qxsim, TheRunnersOwnCallsAreNeitherCountedNorFailed) {
   }
 }
 
+// A window named by a title that several windows carry is no window: while
+// the browser is in front the tray window carries its title too.
+TEST(Qxsim, WindowsAreNamedWithoutAmbiguityAndTappedWhereTheyShow) {
+  const std::string shown = "start client\nbrowser open\nadvance 2 ticks\n";
+  struct Case {
+    std::string story;
+    int status;
+    std::string seen;
+  };
+  const Case cases[] = {
+      {shown + "front \"Internet Explorer\"\n", 1,
+       "story.qxs:4: \"Internet Explorer\" names 2 windows: \"Internet Explorer\" (Dialog of "
+       "\\Program Files\\Quorvix\\Quorvix.exe), \"Internet Explorer\" (IExplore of iexplore.exe)"},
+      {shown + "expect window \"Internet Explorer\"\n", 1, "story.qxs:4: \"Internet Explorer\" names 2 windows"},
+      {shown + "window close browser\nexpect window browser\n", 1, "story.qxs:5: expectation failed"},
+      {shown + "expect window browser\nexpect window client\n", 0, "ok\n"},
+      // A window whose middle another covers is tapped where it shows.
+      {"window open Notes Notes 0 26 240 294\nwindow open Pad Pad 60 100 120 100\ntap Notes\nwindows\n", 0,
+       "    > \"Notes\" (Notes)"},
+      {"window open Notes Notes 0 26 240 294\nwindow open Pad Pad 0 0 240 320\ntap Notes\n", 1,
+       "story.qxs:3: the window \"Notes\" is hidden or covered"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.story);
+    const Outcome run = RunScenario(c.story);
+    EXPECT_EQ(run.status, c.status) << run.transcript;
+    EXPECT_NE(run.transcript.find(c.seen), std::string::npos) << run.transcript;
+  }
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;

@@ -270,6 +270,14 @@ HWND Runner::ClientWindow(std::size_t index) {
 }
 
 HWND Runner::WindowNamed(const Line& line, const std::string& name) {
+  std::string ambiguous;
+  const HWND hwnd = FindWindowNamed(name, &ambiguous);
+  if (!ambiguous.empty()) Fail(line, ambiguous);
+  if (hwnd == nullptr) Fail(line, "there is no window \"" + name + "\"");
+  return hwnd;
+}
+
+HWND Runner::FindWindowNamed(const std::string& name, std::string* ambiguous) {
   sim::Kernel& kernel = device_.kernel();
   const std::string lower = Lower(name);
   HWND hwnd = nullptr;
@@ -284,14 +292,22 @@ HWND Runner::WindowNamed(const Line& line, const std::string& name) {
   } else if (lower == "desktop") {
     hwnd = kernel.GetDesktopWindow();
   } else {
+    // A title that several windows carry names none of them: the tray
+    // window takes the browser's title while it is shown over it.
+    std::vector<std::string> found;
     for (const auto& window : kernel.TopLevelWindows()) {
-      if (sim::Utf8(window.title) == name) {
-        hwnd = window.hwnd;
-        break;
-      }
+      if (sim::Utf8(window.title) != name) continue;
+      if (hwnd == nullptr) hwnd = window.hwnd;
+      found.push_back("\"" + name + "\" (" + sim::Utf8(window.className) + " of " +
+                      sim::Utf8(kernel.ProcessImage(window.processId)) + ")");
+    }
+    if (found.size() > 1) {
+      *ambiguous = "\"" + name + "\" names " + std::to_string(found.size()) + " windows:";
+      for (std::size_t i = 0; i < found.size(); ++i) *ambiguous += (i == 0 ? " " : ", ") + found[i];
+      *ambiguous += "; name it browser, client, player, tasks or desktop";
+      return nullptr;
     }
   }
-  if (hwnd == nullptr) Fail(line, "there is no window \"" + name + "\"");
   return hwnd;
 }
 

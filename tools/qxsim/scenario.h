@@ -90,7 +90,13 @@ class Runner {
   std::filesystem::path Resolve(const Line& line, const std::string& path) const;
 
   // Helpers for verbs.
+  // The window a scenario names (browser, client, player, tasks, desktop or
+  // a title); stops the step when there is none, or when a title fits
+  // more than one.
   HWND WindowNamed(const Line& line, const std::string& name);
+  // The same without stopping: null, with *ambiguous set when a title
+  // fits more than one window.
+  HWND FindWindowNamed(const std::string& name, std::string* ambiguous);
   HWND ClientWindow(std::size_t index = 0);
   HKEY RootOf(const Line& line, const std::string& keyPath, std::u16string* rest) const;
 

@@ -58,6 +58,10 @@ struct VerbTable {
   // there is none or a message box covers it.
   static HWND FrontDialog(Runner& r, const Line& line);
   static HWND ControlNamed(Runner& r, const Line& line, const std::string& name);
+  // A point of a shown top-level window that no window in front of it
+  // covers (its centre when that is free); none when it is hidden or wholly
+  // covered.
+  static std::optional<POINT> UncoveredPoint(sim::Kernel& kernel, HWND target);
   // One control as the `dialog` verb lists it: id, kind, text, state.
   static std::string DescribeControl(const sim::WindowInfo& control);
   static void Expect(Runner& r, const Line& line);

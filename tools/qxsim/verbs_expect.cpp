@@ -65,13 +65,9 @@ void VerbTable::Expect(Runner& r, const Line& line) {
       holds = holds || sim::Utf8(process.image) == words[1];
     }
   } else if (what == "window" && words.size() == 2) {
-    try {
-      Line probe = line;
-      r.WindowNamed(probe, words[1]);
-      holds = true;
-    } catch (const ScenarioError&) {
-      holds = false;
-    }
+    std::string ambiguous;
+    holds = r.FindWindowNamed(words[1], &ambiguous) != nullptr;
+    if (!ambiguous.empty()) r.Fail(line, ambiguous);
   } else if (what == "dialog" && words.size() <= 2) {
     // Any dialog or message box of any program, or one with this title.
     const auto open = OpenDialog(r);

@@ -57,6 +57,27 @@ HWND VerbTable::ControlNamed(Runner& r, const Line& line, const std::string& nam
   r.Fail(line, "the dialog has no control \"" + name + "\"; it has " + known);
 }
 
+std::optional<POINT> VerbTable::UncoveredPoint(sim::Kernel& kernel, HWND target) {
+  const auto windows = kernel.TopLevelWindows();  // front first
+  const auto it = std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w.hwnd == target; });
+  if (it == windows.end() || !it->visible) return std::nullopt;
+  const auto own = [&](POINT p) {
+    for (auto w = windows.begin(); w != it; ++w) {
+      if (w->visible && PtInRect(w->rect, p)) return false;
+    }
+    return PtInRect(it->rect, p);
+  };
+  const RECT& rect = it->rect;
+  const POINT centre{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  if (own(centre)) return centre;
+  for (LONG y = rect.top; y < rect.bottom; ++y) {
+    for (LONG x = rect.left; x < rect.right; ++x) {
+      if (own({x, y})) return POINT{x, y};
+    }
+  }
+  return std::nullopt;
+}
+
 std::string VerbTable::DescribeControl(const sim::WindowInfo& control) {
   std::string kind = sim::Utf8(control.className);
   const DWORD style = static_cast<DWORD>(control.style);
@@ -187,11 +208,14 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                          target = kernel.GetDlgItem(client, IDC_MENU_BUTTON);
                          const auto info = kernel.Describe(target);
                          if (!info || !info->visible) r.Fail(line, "the tray button is not shown");
+                         point = {(info->rect.left + info->rect.right) / 2, (info->rect.top + info->rect.bottom) / 2};
                        } else {
+                         // The named window itself, where no other covers it.
                          target = r.WindowNamed(line, line.words[1]);
+                         const auto uncovered = UncoveredPoint(kernel, target);
+                         if (!uncovered) r.Fail(line, "the window \"" + line.words[1] + "\" is hidden or covered");
+                         point = *uncovered;
                        }
-                       const auto info = kernel.Describe(target);
-                       point = {(info->rect.left + info->rect.right) / 2, (info->rect.top + info->rect.bottom) / 2};
                      }
                      kernel.StylusDown(point);
                      kernel.StylusUp();
