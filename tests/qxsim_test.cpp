@@ -212,11 +212,15 @@ TEST(Qxsim, FilesAndProgramStartsAreChecked) {
     bool holds;
   };
   const std::string story =
-      "file put \\a.txt \"x\\r\\ny\"\nprocess start \\p.exe\nbrowser open http://h/\nstart client\nsend 1126 1\n";
+      "file put \\a.txt \"x\" CR LF y\nfile put \\p.asx \"\\My Documents\\news.asf\" 0x00 TAB\n"
+      "process start \\p.exe\nbrowser open http://h/\nstart client\nsend 1126 1\n";
   const Case cases[] = {
-      {"expect file \\a.txt \"x\\r\\ny\"", true},   {"expect file \\a.txt \"x\\ny\"", false},
-      {"expect file \\a.txt \"x\\r\\ny \"", false}, {"expect file \\a.txt", true},
+      {"expect file \\a.txt \"x\" CR LF \"y\"", true},   {"expect file \\a.txt x LF y", false},
+      {"expect file \\a.txt \"x\" CR LF \"y \"", false}, {"expect file \\a.txt", true},
       {"expect no file \\a.txt", false},             {"expect no file \\b.txt", true},
+      // A path in the text keeps its backslashes; a byte is written bare.
+      {"expect file \\p.asx \"\\My Documents\\news.asf\" NUL \"\t\"", true},
+      {"expect file \\p.asx \"\\My Documents\" LF \"ews.asf\" NUL TAB", false},
       // Starts the programs made (the client's Connection Manager restart),
       // not the user's browser, and only since the last reset.
       {"expect started connmgr.exe \"\"", true},       {"expect started connmgr.exe x", false},
@@ -359,6 +363,20 @@ TEST(Qxsim, WindowsAreNamedWithoutAmbiguityAndTappedWhereTheyShow) {
     EXPECT_EQ(run.status, c.status) << run.transcript;
     EXPECT_NE(run.transcript.find(c.seen), std::string::npos) << run.transcript;
   }
+}
+
+// What "file show" prints reads back to the same bytes: a backslash is
+// escaped like the bytes it stands beside.
+TEST(Qxsim, AFileIsShownWithEveryBackslashEscaped) {
+  const Outcome run = RunScenario(R"(file put \p.asx "\n\x41\\" CR LF 0x01
+file show \p.asx
+)");
+  EXPECT_EQ(run.status, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find(R"(    | \\n\\x41\\\r\n
+    | \x01
+)"),
+            std::string::npos)
+      << run.transcript;
 }
 
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {

@@ -23,8 +23,11 @@ inline constexpr std::u16string_view kLauncherPath = u"\\Program Files\\Quorvix\
 std::string Lower(std::string text);
 // A decimal or 0x-prefixed hexadecimal number, with an optional minus sign.
 std::optional<long long> Number(std::string_view text);
-// File contents as a scenario types them: \r and \n stand for CR and LF.
-std::string DeviceText(std::string_view typed);
+// File contents as a scenario writes them, from the line's word `first`
+// on, joined with nothing between: a quoted word is its text as it stands
+// (backslashes included, so paths need no doubling); the bare words CR,
+// LF, TAB, NUL and 0xHH are those bytes; any other bare word is its text.
+std::string DeviceBytes(const Line& line, std::size_t first);
 // A host file's bytes; *ok is false when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path, bool* ok);
 

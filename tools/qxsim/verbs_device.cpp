@@ -90,18 +90,18 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                      }
                    }});
 
-  verbs.push_back({"file put", "file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE",
+  verbs.push_back({"file put", "file put DEVICE-PATH TEXT... | file put DEVICE-PATH from HOST-FILE",
                    [](Runner& r, const Line& line) {
                      std::string bytes;
-                     if (line.words.size() == 5 && Lower(line.words[3]) == "from") {
+                     if (line.words.size() == 5 && !line.quoted[3] && Lower(line.words[3]) == "from") {
                        bool ok = false;
                        const auto path = r.Resolve(line, line.words[4]);
                        bytes = ReadFile(path, &ok);
                        if (!ok) r.Fail(line, "cannot read \"" + path.string() + "\"");
-                     } else if (line.words.size() == 4) {
-                       bytes = DeviceText(line.words[3]);
+                     } else if (line.words.size() >= 4) {
+                       bytes = DeviceBytes(line, 3);
                      } else {
-                       r.Fail(line, "usage: file put DEVICE-PATH TEXT | file put DEVICE-PATH from HOST-FILE");
+                       r.Fail(line, "usage: file put DEVICE-PATH TEXT... | file put DEVICE-PATH from HOST-FILE");
                      }
                      r.device_.kernel().PutFile(sim::Utf16(line.words[2]),
                                                 std::vector<BYTE>(bytes.begin(), bytes.end()));
@@ -114,12 +114,16 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                      if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
                      r.out_ << "    \"" << line.words[2] << "\", " << bytes->size() << " bytes:\n";
                      std::string row;
+                     // Backslash escapes, the backslash itself included, so
+                     // that what is shown reads back to the same bytes.
                      for (BYTE b : *bytes) {
                        if (b == '\n') {
                          r.out_ << "    | " << row << "\\n\n";
                          row.clear();
                        } else if (b == '\r') {
                          row += "\\r";
+                       } else if (b == '\\') {
+                         row += "\\\\";
                        } else if (b < 0x20 || b >= 0x7F) {
                          char hex[8];
                          std::snprintf(hex, sizeof hex, "\\x%02x", b);

@@ -13,7 +13,7 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   const std::string usage =
       "usage: expect [no] value KEY NAME [DATA] | text KEY NAME TEXT | [no] key KEY | [no] process IMAGE | "
       "[no] window WINDOW | [no] dialog [TITLE] | order PART [then] PART... | no order PART [[then] PART...] | "
-      "[no] file PATH [TEXT] | "
+      "[no] file PATH [TEXT...] | "
       "[no] started PROGRAM PARAMETERS | no leaks";
   if (words.empty()) r.Fail(line, usage);
   const std::string what = Lower(words[0]);
@@ -82,15 +82,15 @@ void VerbTable::Expect(Runner& r, const Line& line) {
         }
       }
     }
-  } else if (what == "file" && (words.size() == 2 || words.size() == 3)) {
-    // The file's bytes, typed as for "file put".
+  } else if (what == "file" && words.size() >= 2) {
+    // The file's bytes, written as for "file put".
     const auto bytes = r.device_.kernel().GetFile(sim::Utf16(words[1]));
     if (bytes) actual = std::to_string(bytes->size()) + " bytes";
-    const std::string expected = words.size() == 3 ? DeviceText(words[2]) : std::string();
+    const std::string expected = words.size() >= 3 ? DeviceBytes(line, 3) : std::string();
     holds = bytes.has_value() &&
             (words.size() == 2 || std::equal(bytes->begin(), bytes->end(), expected.begin(), expected.end(),
                                              [](BYTE a, char b) { return a == static_cast<BYTE>(b); }));
-    if (negated && words.size() == 3) r.Fail(line, "\"expect no file\" takes no text");
+    if (negated && words.size() >= 3) r.Fail(line, "\"expect no file\" takes no text");
   } else if (what == "started" && words.size() == 3) {
     // A start that one of the device's programs made, with exactly these
     // parameters, since the last reset; the runner's own starts for the
@@ -145,7 +145,7 @@ bool VerbTable::EffectsInOrder(Runner& r, const std::vector<std::string>& parts,
 void VerbTable::AddExpectVerbs(std::vector<Runner::Verb>& verbs) {
   verbs.push_back({"expect",
                    "expect [no] value KEY NAME [DATA] | [no] key KEY | [no] process IMAGE | [no] window WINDOW | "
-                   "order PART [then] PART... | [no] file PATH [TEXT] | [no] started PROGRAM PARAMETERS | "
+                   "order PART [then] PART... | [no] file PATH [TEXT...] | [no] started PROGRAM PARAMETERS | "
                    "no leaks",
                    [](Runner& r, const Line& line) { Expect(r, line); }});
 }

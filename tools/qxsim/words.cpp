@@ -97,13 +97,24 @@ void VerbTable::Need(Runner& r, const Line& line, std::size_t min, std::size_t m
   if (line.words.size() < min || line.words.size() > max) r.Fail(line, "usage: " + usage);
 }
 
-std::string DeviceText(std::string_view typed) {
+std::string DeviceBytes(const Line& line, std::size_t first) {
   std::string bytes;
-  for (std::size_t i = 0; i < typed.size(); ++i) {
-    if (typed[i] == '\\' && i + 1 < typed.size() && (typed[i + 1] == 'r' || typed[i + 1] == 'n')) {
-      bytes += typed[++i] == 'r' ? '\r' : '\n';
+  for (std::size_t i = first; i < line.words.size(); ++i) {
+    const std::string& word = line.words[i];
+    if (line.quoted[i]) {
+      bytes += word;
+    } else if (word == "CR") {
+      bytes += '\r';
+    } else if (word == "LF") {
+      bytes += '\n';
+    } else if (word == "TAB") {
+      bytes += '\t';
+    } else if (word == "NUL") {
+      bytes += '\0';
+    } else if (const auto n = Number(word); n && word.size() == 4 && word.starts_with("0x") && *n >= 0) {
+      bytes += static_cast<char>(*n);
     } else {
-      bytes += typed[i];
+      bytes += word;
     }
   }
   return bytes;
