@@ -379,6 +379,45 @@ file show \p.asx
       << run.transcript;
 }
 
+// A value's data is checked as its type and bytes however the check writes
+// it, the default value is named as .reg files name it, and a failure shows
+// what was found in the check's own notation.
+TEST(Qxsim, ValuesAreComparedAsTypeAndBytes) {
+  const auto dir = std::filesystem::temp_directory_path() / "qxsim_value_test";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "t.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T]\n@=\"ASXFile\"\n"
+                                  "\"D\"=dword:00000001\n\"P\"=hex(1):41,00,00,00,00,00\n";
+  const std::string asx = "hex(1):41,00,53,00,58,00,46,00,69,00,6c,00,65,00,00,00";
+  struct Case {
+    std::string check;
+    int status;
+    std::string found;  // the failure's "(found ...)", empty when it holds
+  };
+  const Case cases[] = {
+      {"@ \"ASXFile\"", 0, ""},
+      {"\"\" \"ASXFile\"", 0, ""},
+      {"@ " + asx, 0, ""},
+      {"@ " + asx.substr(0, asx.size() - 6), 1, "(found " + asx + ")"},
+      {"@ hex:41,00,53,00,58,00,46,00,69,00,6c,00,65,00,00,00", 1, "(found " + asx + ")"},
+      {"D dword:00000001", 0, ""},
+      {"D dword:00000002", 1, "(found dword:00000001)"},
+      {"P \"A\"", 1, "(found \"A\" (6 bytes, zero-padded))"},
+      {"\"@\"", 1, ""},
+      {"@ dword:1", 1, "cannot read the data \"dword:1\": dword needs exactly 8 hex digits"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.check);
+    std::ostringstream out;
+    Runner runner(out);
+    const int status = runner.RunText("import t.reg\nexpect value HKEY_CURRENT_USER\\T " + c.check + "\n", dir / "s.qxs");
+    EXPECT_EQ(status, c.status) << out.str();
+    if (!c.found.empty()) {
+      EXPECT_NE(out.str().find(c.found), std::string::npos) << out.str();
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;

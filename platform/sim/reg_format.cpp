@@ -495,6 +495,27 @@ std::string RegValueReadableText(DWORD type, std::span<const BYTE> data) {
   return DataText(type, data, 0, false);
 }
 
+std::string RegValueHexText(DWORD type, std::span<const BYTE> data) {
+  std::string out = type == REG_BINARY ? "hex:" : "hex(" + HexNumber(type) + "):";
+  AppendHexBytes(out, 0, data, false);
+  return out;
+}
+
+std::optional<RegValue> ParseRegValueData(std::string_view data, std::string* error) {
+  // One value line under one key, read by the importer itself, so that
+  // DATA means what it means in a .reg file.
+  CallLedger ledger;
+  SimRegistry scratch(ledger);
+  const std::string text = std::string(kRegFileHeader) + "\n\n[HKEY_CURRENT_USER\\v]\n@=" + std::string(data) + "\n";
+  if (const auto failed = ImportReg(scratch, text, "data")) {
+    *error = failed->message;
+    return std::nullopt;
+  }
+  auto value = scratch.GetValue(HKEY_CURRENT_USER, u"v", u"");
+  if (!value) *error = "no value data";
+  return value;
+}
+
 std::string ExportReg(const SimRegistry& registry, RegScope scope) { return ExportReg(registry.Image(), scope); }
 
 std::string ExportReg(const RegistryImage& image, const RegScope& scope) {

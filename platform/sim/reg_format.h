@@ -56,5 +56,11 @@ std::string RegValueDataText(DWORD type, std::span<const BYTE> data);
 // over 4096 bytes shows only its start and its size: "text…" (N bytes) or
 // hex:xx,…,xx,… (N bytes).
 std::string RegValueReadableText(DWORD type, std::span<const BYTE> data);
+// The data as bytes whatever its type: "hex(1):61,00,00,00", "hex:01".
+std::string RegValueHexText(DWORD type, std::span<const BYTE> data);
+// The data of a value line ("\"text\"", "dword:0000002a", "hex(1):61,00")
+// as its type and bytes, read as ImportReg reads it; nothing, with *error
+// set, when it is malformed.
+std::optional<RegValue> ParseRegValueData(std::string_view data, std::string* error);
 
 }  // namespace qx::sim

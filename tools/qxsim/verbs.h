@@ -68,6 +68,8 @@ struct VerbTable {
   // One control as the `dialog` verb lists it: id, kind, text, state.
   static std::string DescribeControl(const sim::WindowInfo& control);
   static void Expect(Runner& r, const Line& line);
+  // A value's name as a check writes it: @ or "" for the default value.
+  static std::u16string ValueName(const Line& line, std::size_t index);
   // `expect order PART [then] PART...`: true when the last step's effects
   // contain each part in this order; *actual tells where it broke.
   static bool EffectsInOrder(Runner& r, const std::vector<std::string>& parts, std::string* actual);

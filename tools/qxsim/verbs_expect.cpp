@@ -6,6 +6,13 @@
 
 namespace qx::qxsim {
 
+std::u16string VerbTable::ValueName(const Line& line, std::size_t index) {
+  // @ names the default value, as the transcript and .reg files show it;
+  // quoted, it is a value named "@".
+  if (line.words[index] == "@" && !line.quoted[index]) return {};
+  return sim::Utf16(line.words[index]);
+}
+
 void VerbTable::Expect(Runner& r, const Line& line) {
   std::vector<std::string> words(line.words.begin() + 1, line.words.end());
   const bool negated = !words.empty() && Lower(words[0]) == "no";
@@ -20,23 +27,32 @@ void VerbTable::Expect(Runner& r, const Line& line) {
   bool holds = false;
   std::string actual;
   if (what == "value" && (words.size() == 3 || words.size() == 4)) {
+    if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
     std::u16string path;
     const HKEY root = r.RootOf(line, words[1], &path);
-    const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
-    if (value) actual = sim::RegValueDataText(value->type, value->data);
-    std::string expected = words.size() == 4 ? words[3] : std::string();
-    if (words.size() == 4 && line.quoted[line.quoted.size() - 1]) {
-      // A quoted word is a string: compare as the string value it names.
-      expected = sim::RegValueDataText(REG_SZ, sim::StringBytes(sim::Utf16(expected)));
+    const auto value = r.device_.registry().GetValue(root, path, ValueName(line, negated ? 4 : 3));
+    holds = value.has_value();
+    if (value && words.size() == 4) {
+      // DATA is a type and bytes however it is written: a quoted word is a
+      // string, anything else reads as in a .reg file ("dword:…", "hex(1):…").
+      const bool text = line.quoted.back();
+      std::string error;
+      const auto expected = text ? std::optional<sim::RegValue>({{}, REG_SZ, sim::StringBytes(sim::Utf16(words[3]))})
+                                 : sim::ParseRegValueData(words[3], &error);
+      if (!expected) r.Fail(line, "cannot read the data \"" + words[3] + "\": " + error);
+      holds = value->type == expected->type && value->data == expected->data;
+      // What was found, told as the check tells it.
+      const bool hex = !text && Lower(words[3]).starts_with("hex");
+      actual = hex ? sim::RegValueHexText(value->type, value->data)
+                   : text ? sim::RegValueReadableText(value->type, value->data)
+                          : sim::RegValueDataText(value->type, value->data);
     }
-    holds = value.has_value() && (words.size() == 3 || actual == expected);
-    if (negated && words.size() == 4) r.Fail(line, "\"expect no value\" takes no data");
   } else if (what == "text" && words.size() == 4 && !negated) {
     // The text of a string value up to its terminator, whatever zero bytes
     // pad the value after it.
     std::u16string path;
     const HKEY root = r.RootOf(line, words[1], &path);
-    const auto value = r.device_.registry().GetValue(root, path, sim::Utf16(words[2]));
+    const auto value = r.device_.registry().GetValue(root, path, ValueName(line, 3));
     if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
       const std::u16string text = sim::StringText(value->data);
       actual = "\"" + sim::Utf8(text) + "\"";
