@@ -24,11 +24,15 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
 # ---- Shipping: each deliverable stripped after its debug information has
 # gone to build/win32/debug/<edition>/, its size printed and held to its
-# budget (the handheld has a few megabytes for everything).
+# budget (the handheld has a few megabytes for everything). The link also
+# writes a map, build/win32/maps/<edition>/<file>.map, which
+# tools/size-table.sh reads to say what each binary is made of.
 function(qx_ship target budget_kib)
   math(EXPR budget "${budget_kib} * 1024")
   get_target_property(bin_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
   get_filename_component(edition ${bin_dir} NAME)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps/${edition})
+  target_link_options(${target} PRIVATE "-Wl,-Map=${CMAKE_BINARY_DIR}/maps/${edition}/$<TARGET_FILE_NAME:${target}>.map")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DBINARY=$<TARGET_FILE:${target}> -DDEBUG_DIR=${CMAKE_BINARY_DIR}/debug/${edition}
             -DOBJCOPY=${QX_MINGW_PREFIX}-objcopy -DBUDGET=${budget} -P ${PROJECT_SOURCE_DIR}/cmake/QxShip.cmake
