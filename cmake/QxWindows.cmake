@@ -39,6 +39,23 @@ function(qx_ship target budget_kib)
     VERBATIM)
 endfunction()
 
+# ---- The deliverables' own code, compiled lean. Nothing in it throws or
+# catches, so it is built without exceptions and without the unwind tables
+# that only a thrown exception (or a debugger walking the stack) reads: the
+# linker keeps every function that has unwind data whatever --gc-sections
+# finds, so the tables also kept unused code in. A function-local static is
+# made without a lock: each program runs its code on one thread (the setup
+# extension's hooks are called one at a time), and the lock would bring the
+# runtime's guard, which throws. The end-to-end test programs and the tools
+# keep their own settings.
+set(QX_LEAN_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics)
+function(qx_lean)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE ${QX_LEAN_OPTIONS})
+  endforeach()
+endfunction()
+qx_lean(qx_platform qx_framework qx_win32 qx_win32_runtime qx_devicecontrol qx_client qx_launcher qx_setup)
+
 # ---- The tray client: Quorvix.exe and Quorvix2003.exe.
 foreach(edition 2002 2003)
   if(edition STREQUAL 2002)
@@ -51,6 +68,7 @@ foreach(edition 2002 2003)
   target_compile_definitions(${name} PRIVATE QX_CLIENT_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(${name} PRIVATE -municode)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+  qx_lean(${name})
   qx_ship(${name} 256)
 endforeach()
 
@@ -61,6 +79,7 @@ foreach(edition 2002 2003)
   target_compile_definitions(stv_${edition} PRIVATE QX_LAUNCHER_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(stv_${edition} PRIVATE -municode)
   set_target_properties(stv_${edition} PROPERTIES OUTPUT_NAME stv RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
+  qx_lean(stv_${edition})
   qx_ship(stv_${edition} 192)
 endforeach()
 
@@ -70,6 +89,7 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/setup/pranset.h)
   target_link_libraries(Pranset PRIVATE qx_setup qx_win32 qx_win32_runtime)
   target_compile_definitions(Pranset PRIVATE UNICODE _UNICODE)
   set_target_properties(Pranset PROPERTIES PREFIX "" OUTPUT_NAME Pranset RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/2003)
+  qx_lean(Pranset)
   qx_ship(Pranset 192)
 endif()
 
