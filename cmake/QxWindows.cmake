@@ -48,7 +48,7 @@ endfunction()
 # extension's hooks are called one at a time), and the lock would bring the
 # runtime's guard, which throws. The end-to-end test programs and the tools
 # keep their own settings.
-set(QX_LEAN_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics)
+set(QX_LEAN_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics -fno-rtti)
 function(qx_lean)
   foreach(target ${ARGN})
     target_compile_options(${target} PRIVATE ${QX_LEAN_OPTIONS})
