@@ -31,11 +31,14 @@ struct DialogStart {
 
 // CallDefaultProc on a dialog runs DefDlgProc, which calls the dialog
 // procedure first; this marks the one call that must pass straight through.
+// One per process, like the timer routines below: a program's windows all
+// belong to its one thread, which makes that call and receives it. (Per
+// thread it would cost the runtime's emulated thread-local storage.)
 struct Bypass {
   ::HWND hwnd = nullptr;
   ::UINT message = 0;
 };
-thread_local Bypass t_bypass;
+Bypass g_bypass;
 
 IWindowHandler* HandlerOf(::HWND hwnd) { return static_cast<IWindowHandler*>(::GetPropW(hwnd, kHandlerProp)); }
 
@@ -83,8 +86,8 @@ INT_PTR CALLBACK DialogThunk(::HWND hwnd, ::UINT message, ::WPARAM wParam, ::LPA
     if (start->dialog != nullptr) AddListItems(hwnd, *start->dialog);
     lParam = 0;  // the handheld's dialogs get no creation parameter
   }
-  if (t_bypass.hwnd == hwnd && t_bypass.message == message) {
-    t_bypass = {};
+  if (g_bypass.hwnd == hwnd && g_bypass.message == message) {
+    g_bypass = {};
     return FALSE;
   }
   IWindowHandler* handler = HandlerOf(hwnd);
@@ -364,10 +367,10 @@ qx::LRESULT Windows::CallDefaultProc(qx::HWND hwnd, qx::UINT message, qx::WPARAM
   }
   if (IsOurDialog(window)) {
     // DefDlgProc asks the dialog procedure first; that one call passes.
-    const Bypass outer = t_bypass;
-    t_bypass = {window, message};
+    const Bypass outer = g_bypass;
+    g_bypass = {window, message};
     const LRESULT result = ::DefDlgProcW(window, message, wParam, lParam);
-    t_bypass = outer;
+    g_bypass = outer;
     return result;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
