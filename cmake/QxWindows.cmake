@@ -69,7 +69,7 @@ foreach(edition 2002 2003)
   target_link_options(${name} PRIVATE -municode)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
   qx_lean(${name})
-  qx_ship(${name} 256)
+  qx_ship(${name} 192)
 endforeach()
 
 # ---- The launcher: stv.exe per edition.
@@ -80,7 +80,7 @@ foreach(edition 2002 2003)
   target_link_options(stv_${edition} PRIVATE -municode)
   set_target_properties(stv_${edition} PROPERTIES OUTPUT_NAME stv RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
   qx_lean(stv_${edition})
-  qx_ship(stv_${edition} 192)
+  qx_ship(stv_${edition} 96)
 endforeach()
 
 # ---- The setup extension: Pranset.dll with exactly the four hooks.
@@ -90,7 +90,7 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/setup/pranset.h)
   target_compile_definitions(Pranset PRIVATE UNICODE _UNICODE)
   set_target_properties(Pranset PROPERTIES PREFIX "" OUTPUT_NAME Pranset RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/2003)
   qx_lean(Pranset)
-  qx_ship(Pranset 192)
+  qx_ship(Pranset 96)
 endif()
 
 # ---- End-to-end test programs: stand-ins for the device's own programs and
