@@ -8,10 +8,11 @@
 // launcher's bytes.
 //
 // Here they end the program at once instead, as the handheld ends a program
-// whose memory runs out: TerminateProcess on the program itself, so that
-// nothing more of it runs (no destructors, no exit handlers, no message
-// box: msvcrt's abort asks the user first in a windowed program) and no
-// half-done step goes on. The exit code says why:
+// whose memory runs out: TerminateProcess on the program itself, so that no
+// half-done step goes on and nothing more of it runs: no destructors, no
+// exit handlers, no library's process-end code (ExitProcess, where exit and
+// msvcrt's abort end, runs that; Windows' msvcrt also shows a message box
+// first in a windowed program). The exit code says why:
 //   8 (ERROR_NOT_ENOUGH_MEMORY)  an allocation was refused, or asked for more
 //                                than the type can hold;
 //   3 (abort's code)             the program broke its own rules: an index
