@@ -32,8 +32,10 @@ COLUMNS = [
     ("other", None),  # .CRT, .tls, .edata, .reloc, the debug link
 ]
 
-# Groups, in the order the table lists them: the programs' own rooms first.
+# The C runtime's start-up objects, linked by name rather than from a library.
 CRT_OBJECTS = {"crt2.o", "crt2u.o", "dllcrt2.o", "crtbegin.o", "crtend.o"}
+# Groups that are not the programs' own, in the order the table lists them
+# after the rooms and the resources.
 RUNTIME_GROUPS = ["C++ library", "compiler support", "C runtime", "imports", "linker"]
 # What the linker itself writes ("dll stuff" in the map).
 LINKER_MADE = {".reloc": "base relocations", ".edata": "export table"}
