@@ -43,11 +43,13 @@ endfunction()
 # catches, so it is built without exceptions and without the unwind tables
 # that only a thrown exception (or a debugger walking the stack) reads: the
 # linker keeps every function that has unwind data whatever --gc-sections
-# finds, so the tables also kept unused code in. A function-local static is
-# made without a lock: each program runs its code on one thread (the setup
-# extension's hooks are called one at a time), and the lock would bring the
-# runtime's guard, which throws. The end-to-end test programs and the tools
-# keep their own settings.
+# finds, so the tables also kept unused code in. Nothing asks for a type at
+# run time either (no dynamic_cast, no typeid), so no type records. A
+# function-local static is made without a lock: each program runs its code
+# on one thread (the setup extension's hooks are called one at a time), and
+# the lock would bring the runtime's guard, which throws. The end-to-end
+# test programs and the tools keep their own settings, but for
+# runtimecheck, built as a deliverable is (tests/e2e/CMakeLists.txt).
 set(QX_LEAN_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics -fno-rtti)
 function(qx_lean)
   foreach(target ${ARGN})
