@@ -24,16 +24,39 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
 # ---- Shipping: each deliverable stripped after its debug information has
 # gone to build/win32/debug/<edition>/, its size printed and held to its
-# budget (the handheld has a few megabytes for everything).
+# budget (the handheld has a few megabytes for everything). The link also
+# writes a map, build/win32/maps/<edition>/<file>.map, which
+# tools/size-table.sh reads to say what each binary is made of.
 function(qx_ship target budget_kib)
   math(EXPR budget "${budget_kib} * 1024")
   get_target_property(bin_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
   get_filename_component(edition ${bin_dir} NAME)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps/${edition})
+  target_link_options(${target} PRIVATE "-Wl,-Map=${CMAKE_BINARY_DIR}/maps/${edition}/$<TARGET_FILE_NAME:${target}>.map")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DBINARY=$<TARGET_FILE:${target}> -DDEBUG_DIR=${CMAKE_BINARY_DIR}/debug/${edition}
             -DOBJCOPY=${QX_MINGW_PREFIX}-objcopy -DBUDGET=${budget} -P ${PROJECT_SOURCE_DIR}/cmake/QxShip.cmake
     VERBATIM)
 endfunction()
+
+# ---- The deliverables' own code, compiled lean. Nothing in it throws or
+# catches, so it is built without exceptions and without the unwind tables
+# that only a thrown exception (or a debugger walking the stack) reads: the
+# linker keeps every function that has unwind data whatever --gc-sections
+# finds, so the tables also kept unused code in. Nothing asks for a type at
+# run time either (no dynamic_cast, no typeid), so no type records. A
+# function-local static is made without a lock: each program runs its code
+# on one thread (the setup extension's hooks are called one at a time), and
+# the lock would bring the runtime's guard, which throws. The end-to-end
+# test programs and the tools keep their own settings, but for
+# runtimecheck, built as a deliverable is (tests/e2e/CMakeLists.txt).
+set(QX_LEAN_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics -fno-rtti)
+function(qx_lean)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE ${QX_LEAN_OPTIONS})
+  endforeach()
+endfunction()
+qx_lean(qx_platform qx_framework qx_win32 qx_win32_runtime qx_devicecontrol qx_client qx_launcher qx_setup)
 
 # ---- The tray client: Quorvix.exe and Quorvix2003.exe.
 foreach(edition 2002 2003)
@@ -47,7 +70,8 @@ foreach(edition 2002 2003)
   target_compile_definitions(${name} PRIVATE QX_CLIENT_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(${name} PRIVATE -municode)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
-  qx_ship(${name} 256)
+  qx_lean(${name})
+  qx_ship(${name} 192)
 endforeach()
 
 # ---- The launcher: stv.exe per edition.
@@ -57,7 +81,8 @@ foreach(edition 2002 2003)
   target_compile_definitions(stv_${edition} PRIVATE QX_LAUNCHER_EDITION=${edition} UNICODE _UNICODE)
   target_link_options(stv_${edition} PRIVATE -municode)
   set_target_properties(stv_${edition} PROPERTIES OUTPUT_NAME stv RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/${edition})
-  qx_ship(stv_${edition} 192)
+  qx_lean(stv_${edition})
+  qx_ship(stv_${edition} 96)
 endforeach()
 
 # ---- The setup extension: Pranset.dll with exactly the four hooks.
@@ -66,7 +91,8 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/setup/pranset.h)
   target_link_libraries(Pranset PRIVATE qx_setup qx_win32 qx_win32_runtime)
   target_compile_definitions(Pranset PRIVATE UNICODE _UNICODE)
   set_target_properties(Pranset PROPERTIES PREFIX "" OUTPUT_NAME Pranset RUNTIME_OUTPUT_DIRECTORY ${QX_WINDOWS_BIN}/2003)
-  qx_ship(Pranset 192)
+  qx_lean(Pranset)
+  qx_ship(Pranset 96)
 endif()
 
 # ---- End-to-end test programs: stand-ins for the device's own programs and

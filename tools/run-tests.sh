@@ -4,7 +4,8 @@
 # checks (the digest against OpenSSL, a switch's cost per entry); the road's
 # storyboard in headless Chromium (tests/storyboard/run.sh); the fault and
 # kill sweep over every shipped scenario on the sanitized build; then the Windows
-# builds and their end-to-end tests under Wine (tests/e2e/run.sh).
+# builds with what they are made of (tools/size-table.sh) and their end-to-end
+# tests under Wine (tests/e2e/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -22,5 +23,7 @@ bash tests/storyboard/run.sh
 echo "== sweep: every platform call failed and every program ended abruptly, sanitized"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build/sanitize/tools/qxsim/qxsim sweep scenarios/*.qxs
+echo "== sizes: the Windows deliverables built, by origin (tools/size-table.sh)"
+bash tools/size-table.sh | sed -n '/^bytes by origin/,$p'
 echo "== end-to-end: Windows builds under Wine"
 bash tests/e2e/run.sh

@@ -6,11 +6,11 @@
 #pragma once
 
 #include <array>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -166,12 +166,25 @@ class Windows final : public IWindows {
   BOOL DestroyIcon(qx::HICON icon) override;
   BOOL DrawIconEx(qx::HDC dc, int x, int y, qx::HICON icon, int cx, int cy, qx::UINT flags) override;
 
+  // The routine SetTimer was given for a timer, or null.
+  [[nodiscard]] qx::TIMERPROC TimerRoutineOf(::HWND hwnd, ::UINT_PTR id) const;
+
  private:
+  // Keeps a timer's routine; null forgets it.
+  void SetTimerRoutine(::HWND hwnd, ::UINT_PTR id, qx::TIMERPROC proc);
+
   // The last message GetMessageW fetched, whole: Win32 wants its time and
   // cursor position back when it is dispatched.
   ::MSG last_{};
   // Timer routines by (window, id): Win32 calls a routine of its own type.
-  std::map<std::pair<::HWND, ::UINT_PTR>, qx::TIMERPROC> timerProcs_;
+  // A program has a timer or two, so a list searched from its start (a map
+  // would bring the library's tree code into every program).
+  struct TimerRoutine {
+    ::HWND hwnd;
+    ::UINT_PTR id;
+    qx::TIMERPROC proc;
+  };
+  std::vector<TimerRoutine> timerProcs_;
 };
 
 class Processes final : public IProcesses {

@@ -31,11 +31,14 @@ struct DialogStart {
 
 // CallDefaultProc on a dialog runs DefDlgProc, which calls the dialog
 // procedure first; this marks the one call that must pass straight through.
+// One per process, like the timer routines below: a program's windows all
+// belong to its one thread, which makes that call and receives it. (Per
+// thread it would cost the runtime's emulated thread-local storage.)
 struct Bypass {
   ::HWND hwnd = nullptr;
   ::UINT message = 0;
 };
-thread_local Bypass t_bypass;
+Bypass g_bypass;
 
 IWindowHandler* HandlerOf(::HWND hwnd) { return static_cast<IWindowHandler*>(::GetPropW(hwnd, kHandlerProp)); }
 
@@ -83,8 +86,8 @@ INT_PTR CALLBACK DialogThunk(::HWND hwnd, ::UINT message, ::WPARAM wParam, ::LPA
     if (start->dialog != nullptr) AddListItems(hwnd, *start->dialog);
     lParam = 0;  // the handheld's dialogs get no creation parameter
   }
-  if (t_bypass.hwnd == hwnd && t_bypass.message == message) {
-    t_bypass = {};
+  if (g_bypass.hwnd == hwnd && g_bypass.message == message) {
+    g_bypass = {};
     return FALSE;
   }
   IWindowHandler* handler = HandlerOf(hwnd);
@@ -131,14 +134,13 @@ LRESULT CALLBACK SubclassThunk(::HWND hwnd, ::UINT message, ::WPARAM wParam, ::L
   return ::CallWindowProcW(oldProc, hwnd, message, wParam, lParam);
 }
 
-// The timer routines of the process's one Windows object, for the thunk
-// that Win32 calls.
-std::map<std::pair<::HWND, ::UINT_PTR>, qx::TIMERPROC>* g_timerProcs = nullptr;
+// The process's one Windows object, whose timer routines the thunk that
+// Win32 calls runs.
+const Windows* g_timerOwner = nullptr;
 
 void CALLBACK TimerThunk(::HWND hwnd, ::UINT message, ::UINT_PTR id, ::DWORD time) {
-  if (g_timerProcs == nullptr) return;
-  const auto it = g_timerProcs->find({hwnd, id});
-  if (it != g_timerProcs->end() && it->second != nullptr) it->second(Q(hwnd), message, id, time);
+  if (g_timerOwner == nullptr) return;
+  if (const qx::TIMERPROC proc = g_timerOwner->TimerRoutineOf(hwnd, id)) proc(Q(hwnd), message, id, time);
 }
 
 struct EnumContext {
@@ -183,7 +185,7 @@ bool IsOurDialog(::HWND hwnd) {
 }
 
 Windows::Windows() {
-  g_timerProcs = &timerProcs_;
+  g_timerOwner = this;
   WNDCLASSW dialogClass{};
   dialogClass.lpfnWndProc = ::DefDlgProcW;
   dialogClass.cbWndExtra = DLGWINDOWEXTRA;
@@ -195,7 +197,7 @@ Windows::Windows() {
 }
 
 Windows::~Windows() {
-  if (g_timerProcs == &timerProcs_) g_timerProcs = nullptr;
+  if (g_timerOwner == this) g_timerOwner = nullptr;
 }
 
 // ---- Finding ------------------------------------------------------------------------
@@ -370,10 +372,10 @@ qx::LRESULT Windows::CallDefaultProc(qx::HWND hwnd, qx::UINT message, qx::WPARAM
   }
   if (IsOurDialog(window)) {
     // DefDlgProc asks the dialog procedure first; that one call passes.
-    const Bypass outer = t_bypass;
-    t_bypass = {window, message};
+    const Bypass outer = g_bypass;
+    g_bypass = {window, message};
     const LRESULT result = ::DefDlgProcW(window, message, wParam, lParam);
-    t_bypass = outer;
+    g_bypass = outer;
     return result;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
@@ -436,19 +438,34 @@ void Windows::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
 qx::UINT_PTR Windows::SetTimer(qx::HWND hwnd, qx::UINT_PTR id, qx::UINT elapseMs, qx::TIMERPROC proc) {
   const ::UINT_PTR set = ::SetTimer(W(hwnd), id, elapseMs, proc != nullptr ? TimerThunk : nullptr);
   if (set != 0) {
-    const ::UINT_PTR key = hwnd != nullptr ? id : set;
-    if (proc != nullptr) {
-      timerProcs_[{W(hwnd), key}] = proc;
-    } else {
-      timerProcs_.erase({W(hwnd), key});
-    }
+    SetTimerRoutine(W(hwnd), hwnd != nullptr ? id : set, proc);
   }
   return set;
 }
 
 BOOL Windows::KillTimer(qx::HWND hwnd, qx::UINT_PTR id) {
-  timerProcs_.erase({W(hwnd), id});
+  SetTimerRoutine(W(hwnd), id, nullptr);
   return ::KillTimer(W(hwnd), id);
+}
+
+qx::TIMERPROC Windows::TimerRoutineOf(::HWND hwnd, ::UINT_PTR id) const {
+  for (const TimerRoutine& timer : timerProcs_) {
+    if (timer.hwnd == hwnd && timer.id == id) return timer.proc;
+  }
+  return nullptr;
+}
+
+void Windows::SetTimerRoutine(::HWND hwnd, ::UINT_PTR id, qx::TIMERPROC proc) {
+  for (auto it = timerProcs_.begin(); it != timerProcs_.end(); ++it) {
+    if (it->hwnd != hwnd || it->id != id) continue;
+    if (proc != nullptr) {
+      it->proc = proc;
+    } else {
+      timerProcs_.erase(it);
+    }
+    return;
+  }
+  if (proc != nullptr) timerProcs_.push_back({hwnd, id, proc});
 }
 
 // ---- Message boxes --------------------------------------------------------------------------
