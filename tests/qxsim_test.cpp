@@ -418,6 +418,35 @@ TEST(Qxsim, ValuesAreComparedAsTypeAndBytes) {
   std::filesystem::remove_all(dir);
 }
 
+// A message box takes the input its dialog would: the dialog is disabled
+// while it is open, as on Win32. And a step names what the user does to
+// the kind of control it is.
+TEST(Qxsim, ControlsTakeOnlyWhatTheyCanTake) {
+  const std::string settings = "start client\nbrowser open\nadvance 2 ticks\ntap button\nchoose Settings\n";
+  const std::string notice = settings + "check 1010\n";  // Image Booster: its notice opens
+  struct Case {
+    std::string story;
+    int status;
+    std::string seen;
+  };
+  const Case cases[] = {
+      {notice + "press 1013\n", 1, "story.qxs:7: a message box is in front (\"Quorvix\": "},
+      {notice + "dialog\n", 0, "    message box \"Quorvix\": "},
+      {notice + "tap 40 60\nanswer OK\ndialog\n", 0, "1013 check box \"Use Quorvix\" [x]"},
+      {notice + "answer OK\npress 1013\ndialog\n", 0, "1013 check box \"Use Quorvix\" [ ]"},
+      {settings + "check 1\n", 1, "story.qxs:6: control 1 is a default button: \"check\" takes a check box"},
+      {settings + "press \"ID :\"\n", 1, "story.qxs:6: control ID : is a label: \"press\" takes a button"},
+      {settings + "pick 1003 High\n", 1, "story.qxs:6: control 1003 is a text field: \"pick\" takes a list"},
+      {settings + "type 1011 x\n", 1, "story.qxs:6: control 1011 is a list: \"type\" takes a text field"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.story);
+    const Outcome run = RunScenario(c.story);
+    EXPECT_EQ(run.status, c.status) << run.transcript;
+    EXPECT_NE(run.transcript.find(c.seen), std::string::npos) << run.transcript;
+  }
+}
+
 TEST(Qxsim, WordsKeepBlanksInsideQuotesAndBackslashesOfPaths) {
   std::vector<bool> quoted;
   std::string error;

@@ -379,6 +379,8 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   void Kill(DWORD processId, std::optional<UINT> exitCode = std::nullopt);
   bool PaintOwnerDrawn(HWND hwnd);
   void EndBox(Window& box, int answer);
+  // The window and every parent above it are enabled.
+  bool TakesInput(const Window& window) const;
   void RecordPaint(HWND hwnd);
   // Stops the timers chosen, each a handle given back; returns how many.
   std::size_t DropTimers(const std::function<bool(const Timer&)>& which);

@@ -1001,6 +1001,10 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   Raise(hwnd, false);
   foreground_ = hwnd;
   boxOpen_ = OpenBox{hwnd, type};
+  // As on Win32, the owner takes no input while its box is open.
+  Window* ownerWindow = Find(owner);
+  const bool disabledOwner = ownerWindow != nullptr && ownerWindow->enabled && !ownerWindow->child;
+  if (disabledOwner) ownerWindow->enabled = false;
   const auto pending = [&] {
     const Window* open = Find(hwnd);
     return open != nullptr && !open->boxAnswer;
@@ -1017,6 +1021,7 @@ int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_vie
   const Window* ended = Find(hwnd);
   const int answer = ended != nullptr ? ended->boxAnswer.value_or(0) : 0;
   const bool byProgram = ended != nullptr && ended->boxEndedByProgram;
+  if (Window* back = Find(owner); disabledOwner && back != nullptr) back->enabled = true;
   boxOpen_ = previous;
   DestroyTree(hwnd, false);
   // A window hidden while the box was up does not get the foreground back:

@@ -695,7 +695,7 @@ void Kernel::StylusDown(POINT point) {
     Raise(top, false);
   }
   if (top != desktop_) foreground_ = top;
-  if (!window->enabled) return;
+  if (!TakesInput(*window)) return;
   POINT local = point;
   ScreenToClient(target, &local);
   if (ProgramOf(window->processId) != nullptr) {
@@ -728,6 +728,15 @@ void Kernel::MovePointer(POINT point) {
   RunUntilQuiet();
 }
 
+bool Kernel::TakesInput(const Window& window) const {
+  // A control of a disabled window takes no input either (a dialog whose
+  // message box is open).
+  for (const Window* w = &window; w != nullptr; w = w->child ? Find(w->parent) : nullptr) {
+    if (!w->enabled) return false;
+  }
+  return true;
+}
+
 bool Kernel::Click(HWND control, std::string* why) {
   const Window* window = Find(control);
   if (window == nullptr) {
@@ -738,8 +747,8 @@ bool Kernel::Click(HWND control, std::string* why) {
     if (why != nullptr) *why = Label(control) + " is not on the screen";
     return false;
   }
-  if (!window->enabled) {
-    if (why != nullptr) *why = Label(control) + " is disabled";
+  if (!TakesInput(*window)) {
+    if (why != nullptr) *why = Label(control) + " is disabled" + (window->enabled ? " with its window" : "");
     return false;
   }
   const RECT rect = ScreenRect(*window);
@@ -756,8 +765,8 @@ bool Kernel::TypeText(HWND control, std::u16string_view text, std::string* why) 
     if (why != nullptr) *why = "not an edit field";
     return false;
   }
-  if (!window->enabled) {
-    if (why != nullptr) *why = Label(control) + " is disabled";
+  if (!TakesInput(*window)) {
+    if (why != nullptr) *why = Label(control) + " is disabled" + (window->enabled ? " with its window" : "");
     return false;
   }
   const std::u16string typed(text);
@@ -773,8 +782,8 @@ bool Kernel::SelectItem(HWND control, int index, std::string* why) {
     if (why != nullptr) *why = "not a list";
     return false;
   }
-  if (!window->enabled) {
-    if (why != nullptr) *why = Label(control) + " is disabled";
+  if (!TakesInput(*window)) {
+    if (why != nullptr) *why = Label(control) + " is disabled" + (window->enabled ? " with its window" : "");
     return false;
   }
   if (index < 0 || static_cast<std::size_t>(index) >= window->items.size()) {

@@ -65,6 +65,8 @@ struct VerbTable {
   // covers (its centre when that is free); none when it is hidden or wholly
   // covered.
   static std::optional<POINT> UncoveredPoint(sim::Kernel& kernel, HWND target);
+  // What a control is to the user: "button", "check box", "label", "list"...
+  static std::string ControlKind(const sim::WindowInfo& control);
   // One control as the `dialog` verb lists it: id, kind, text, state.
   static std::string DescribeControl(const sim::WindowInfo& control);
   static void Expect(Runner& r, const Line& line);

@@ -78,7 +78,7 @@ std::optional<POINT> VerbTable::UncoveredPoint(sim::Kernel& kernel, HWND target)
   return std::nullopt;
 }
 
-std::string VerbTable::DescribeControl(const sim::WindowInfo& control) {
+std::string VerbTable::ControlKind(const sim::WindowInfo& control) {
   std::string kind = sim::Utf8(control.className);
   const DWORD style = static_cast<DWORD>(control.style);
   if (control.className == kButtonClass) {
@@ -96,6 +96,12 @@ std::string VerbTable::DescribeControl(const sim::WindowInfo& control) {
   } else if (control.className == kStaticClass) {
     kind = (style & SS_TYPEMASK) == SS_BITMAP ? "picture" : (style & SS_TYPEMASK) == SS_ICON ? "icon" : "label";
   }
+  return kind;
+}
+
+std::string VerbTable::DescribeControl(const sim::WindowInfo& control) {
+  const std::string kind = ControlKind(control);
+  const DWORD style = static_cast<DWORD>(control.style);
   std::string text = (control.id == IDC_STATIC ? std::string("-") : std::to_string(control.id)) + " " + kind;
   if (control.className == kEditClass && (style & ES_PASSWORD) != 0) {
     text += " \"" + std::string(control.title.size(), '*') + "\"";
@@ -289,6 +295,16 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                        sim::Kernel& kernel = r.device_.kernel();
                        const HWND control = ControlNamed(r, line, line.words[1]);
                        const auto info = kernel.Describe(control);
+                       // A step says what the user does to what: a label is
+                       // not pressed, a button not checked.
+                       const std::string kind = ControlKind(*info);
+                       const bool checkBox = kind == "check box";
+                       const bool button = checkBox || kind == "button" || kind == "default button" ||
+                                           kind == "owner-drawn button";
+                       if (name == "press" ? !button : !checkBox) {
+                         r.Fail(line, "control " + line.words[1] + " is a " + kind + ": \"" + name + "\" takes " +
+                                          (name == "press" ? "a button or a check box" : "a check box"));
+                       }
                        if (name != "press" && info->checked == (name == "check")) {
                          r.out_ << "    already " << (info->checked ? "checked" : "unchecked") << "\n";
                          return;
@@ -308,6 +324,9 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                      Need(r, line, 3, 3, "type CONTROL TEXT");
                      std::string why;
                      const HWND control = ControlNamed(r, line, line.words[1]);
+                     if (const auto info = r.device_.kernel().Describe(control); info && info->className != kEditClass) {
+                       r.Fail(line, "control " + line.words[1] + " is a " + ControlKind(*info) + ": \"type\" takes a text field");
+                     }
                      if (!r.device_.kernel().TypeText(control, sim::Utf16(line.words[2]), &why)) r.Fail(line, why);
                      if (const auto info = r.device_.kernel().Describe(control)) {
                        r.device_.kernel().Note("now: " + DescribeControl(*info));
@@ -319,6 +338,9 @@ void VerbTable::AddScreenVerbs(std::vector<Runner::Verb>& verbs) {
                      sim::Kernel& kernel = r.device_.kernel();
                      const HWND control = ControlNamed(r, line, line.words[1]);
                      const auto info = kernel.Describe(control);
+                     if (ControlKind(*info) != "list") {
+                       r.Fail(line, "control " + line.words[1] + " is a " + ControlKind(*info) + ": \"pick\" takes a list");
+                     }
                      int index = -1;
                      for (std::size_t i = 0; i < info->items.size(); ++i) {
                        if (sim::Utf8(info->items[i]) == line.words[2]) index = static_cast<int>(i);
