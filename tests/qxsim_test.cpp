@@ -53,6 +53,8 @@ TEST(Qxsim, BadLinesStopWithFileAndLine) {
       {"advance 86400001ms\n", "story.qxs:1: one step advances virtual time by at most 24 hours"},
       {Repeat("advance 86400s\n", 49) + "advance 72000s\n", "story.qxs:50: virtual time cannot pass"},
       {"fail RegOpenKeyExW 0\n", "story.qxs:1: the call to fail is counted from 1"},
+      {"note fine\nnote caf\xE9\n", "story.qxs:2: the line is not UTF-8: byte 0xE9 at column 9"},
+      {"type 1003 \"\xF0\x9F\x98\"\n", "story.qxs:1: the line is not UTF-8: byte 0xF0 at column 12"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -181,8 +181,13 @@ TEST_F(RegFormatTest, RejectsMalformedFilesWholeWithTheLine) {
       {"[HKLM\\" + std::string(256, 'k') + "]", 3, "bad key path"},
       {"[-HKLM]", 3, "a root key cannot be deleted"},
       {"[-HKLM\\A]\n\"v\"=\"x\"", 4, "under a key that is being deleted"},
-      {"[HKLM\\A" + std::string(1, '\0') + "B]", 3, "a key name holds a NUL character"},
-      {"[HKLM\\A]\n\"a" + std::string(1, '\0') + "b\"=dword:00000001", 4, "a value name holds a NUL character"},
+      // Names an export could not write back, and text that is not UTF-8.
+      {"[HKLM\\A" + std::string(1, '\0') + "B]", 3, "a key name holds U+0000, which a .reg file cannot carry"},
+      {"[HKLM\\A]\n\"a" + std::string(1, '\0') + "b\"=dword:00000001", 4, "a value name holds U+0000"},
+      {"[HKLM\\A\x01]", 3, "a key name holds U+0001"},
+      {"[HKLM\\A]\n\"a\x1b\"=dword:00000001", 4, "a value name holds U+001B"},
+      {"[HKLM\\A]\n\"v\"=\"caf\xE9\"", 4, "the line is not UTF-8: byte 0xE9 at column 9"},
+      {"[HKLM\\\xC3\x28]", 3, "the line is not UTF-8: byte 0xC3 at column 7"},
       {"[HKLM" + Repeat("\\k", 513) + "]", 3, "deeper than 512 levels"},
   };
   reg.SetValue(HKEY_LOCAL_MACHINE, u"A", u"v", REG_SZ, Sz(u"before"));

@@ -190,6 +190,29 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The first character of a name that the text format cannot carry.
+std::optional<char16_t> UnwritableUnit(std::u16string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t unit = name[i];
+    if (unit < 0x20 && unit != u'\t') return unit;
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      return unit;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string UnitName(char16_t unit) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "U+";
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
+  return text;
+}
+
 // What goes wrong while reading one line; the caller adds file and line.
 struct LineError {
   std::size_t line;
@@ -212,6 +235,11 @@ class Parser {
   std::optional<LineError> Parse() {
     bool haveHeader = false;
     for (index_ = 0; index_ < lines_.size(); ++index_) {
+      // Text that is not UTF-8 would come in as U+FFFD, silently changed.
+      if (const auto at = InvalidUtf8At(lines_[index_])) {
+        return Fail("the line is not UTF-8: byte " + ByteText(lines_[index_][*at]) + " at column " +
+                    std::to_string(*at + 1));
+      }
       const std::string_view line = Trim(lines_[index_]);
       if (line.empty()) continue;
       if (!haveHeader) {
@@ -258,7 +286,10 @@ class Parser {
     const auto root = RootFromName(rootName);
     if (!root) return Fail("unknown root key \"" + Utf8(rootName) + "\"");
     const std::u16string path = slash == std::u16string::npos ? std::u16string() : full.substr(slash + 1);
-    if (path.find(u'\0') != std::u16string::npos) return Fail("a key name holds a NUL character");
+    // What is imported can always be exported again.
+    if (const auto unit = UnwritableUnit(path)) {
+      return Fail("a key name holds " + UnitName(*unit) + ", which a .reg file cannot carry");
+    }
     if (static_cast<std::size_t>(std::count(path.begin(), path.end(), u'\\')) >= kMaxKeyDepth) {
       return Fail("bad key path: deeper than " + std::to_string(kMaxKeyDepth) + " levels below the root");
     }
@@ -320,7 +351,9 @@ class Parser {
       // "" names the default value too, as @ does.
       name = Utf16(utf8);
       if (name.size() > kMaxValueNameLength) return Fail("value name longer than 16383 characters");
-      if (name.find(u'\0') != std::u16string::npos) return Fail("a value name holds a NUL character");
+      if (const auto unit = UnwritableUnit(name)) {
+        return Fail("a value name holds " + UnitName(*unit) + ", which a .reg file cannot carry");
+      }
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != '=') return Fail("expected '=' after the value name");
@@ -541,29 +574,6 @@ std::string ExportReg(const RegistryImage& image, const RegScope& scope) {
 }
 
 namespace {
-
-// The first character of a name that the text format cannot carry.
-std::optional<char16_t> UnwritableUnit(std::u16string_view name) {
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t unit = name[i];
-    if (unit < 0x20 && unit != u'\t') return unit;
-    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-    if (high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (high || low) {
-      return unit;
-    }
-  }
-  return std::nullopt;
-}
-
-std::string UnitName(char16_t unit) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text = "U+";
-  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
-  return text;
-}
 
 std::optional<std::string> UnwritableIn(const RegistryImage::Key& key, const std::string& path) {
   for (const RegValue& value : key.values) {

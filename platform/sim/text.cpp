@@ -125,4 +125,44 @@ std::u16string Utf16(std::string_view text) {
   return out;
 }
 
+std::optional<std::size_t> InvalidUtf8At(std::string_view text) {
+  // The same rules as Utf16: a sequence that it would turn into U+FFFD.
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    for (std::size_t used = 1; used < length; ++used) {
+      if (i + used >= text.size()) return i;
+      const auto byte = static_cast<std::uint8_t>(text[i + used]);
+      if (byte < (used == 1 ? low : 0x80) || byte > (used == 1 ? high : 0xBF)) return i;
+    }
+    i += length;
+  }
+  return std::nullopt;
+}
+
+std::string ByteText(char byte) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto value = static_cast<std::uint8_t>(byte);
+  return std::string("0x") + kDigits[value >> 4] + kDigits[value & 0xF];
+}
+
 }  // namespace qx::sim

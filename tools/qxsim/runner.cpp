@@ -144,6 +144,10 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
       line.number = number;
       line.text = std::string(text.substr(start, end - start));
       start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+      if (const auto at = sim::InvalidUtf8At(line.text)) {
+        Fail(line, "the line is not UTF-8: byte " + sim::ByteText(line.text[*at]) + " at column " +
+                       std::to_string(*at + 1));
+      }
       std::string error;
       line.words = SplitWords(line.text, &line.quoted, &error);
       if (!error.empty()) Fail(line, error);
