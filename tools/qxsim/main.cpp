@@ -9,13 +9,28 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/qxsim/scenario.h"
 #include "tools/qxsim/storyboard.h"
+
+namespace {
+
+// Standard output and standard error lead to the same place (one terminal,
+// or one file for both): the transcript already tells each error there.
+bool SamePlace() {
+  struct stat out {};
+  struct stat err {};
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
+         out.st_ino == err.st_ino;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "sweep") {
@@ -29,26 +44,32 @@ int main(int argc, char** argv) {
     if (const char* given = std::getenv("QX_SWEEP_JOBS")) jobs = static_cast<unsigned>(std::atoi(given));
     return qx::qxsim::Sweep({argv + 2, argv + argc}, std::cout, jobs);
   }
-  int first = 1;
+  const bool html = argc > 1 && std::strcmp(argv[1], "--html") == 0;
+  const int first = html ? 3 : 1;
+  // Nothing is written until there is a story to tell.
+  if (first >= argc) {
+    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO... | qxsim sweep SCENARIO...\n";
+    return 2;
+  }
   std::ofstream page;
   std::unique_ptr<qx::qxsim::StoryboardWriter> storyboard;
-  if (argc > 2 && std::strcmp(argv[1], "--html") == 0) {
+  if (html) {
     page.open(argv[2], std::ios::binary);
     if (!page) {
       std::cerr << "qxsim: cannot write " << argv[2] << "\n";
       return 2;
     }
     storyboard = std::make_unique<qx::qxsim::StoryboardWriter>(page);
-    first = 3;
-  }
-  if (first >= argc) {
-    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO... | qxsim sweep SCENARIO...\n";
-    return 2;
   }
   const bool colour = qx::qxsim::ColourWanted(STDOUT_FILENO);
+  // Each error once: in the transcript, and on standard error only when
+  // that is somewhere else (a script reading it, a log of its own).
+  std::ostringstream unseen;
+  const bool once = SamePlace();
   int status = 0;
   for (int i = first; i < argc; ++i) {
     qx::qxsim::Runner runner(std::cout, colour);
+    if (once) runner.SetErrorStream(unseen);
     if (storyboard) runner.AddWriter(*storyboard);
     if (runner.RunFile(argv[i]) != 0) status = 1;
   }
