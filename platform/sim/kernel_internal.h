@@ -122,6 +122,7 @@ inline constexpr UINT kSimSelectItem = 0x7FF1;
 // Counts a service call; when the ledger has a fault due, the call sets the
 // last error and returns `failure` without doing anything.
 #define QX_ENTER(call, failure)                           \
+  const CallScope qx_scope;                               \
   if (auto qx_error = ledger_.Enter(Call::call)) {        \
     SetLastError(static_cast<DWORD>(*qx_error));          \
     return failure;                                       \
@@ -130,6 +131,7 @@ inline constexpr UINT kSimSelectItem = 0x7FF1;
 // The same for a call that closes a handle: a refused close is noted in the
 // handle audit, so the handle counts as tried, not forgotten.
 #define QX_ENTER_CLOSE(call, kind, value, failure)                    \
+  const CallScope qx_scope;                                           \
   if (auto qx_error = ledger_.Enter(Call::call)) {                     \
     ledger_.handles().CloseRefused(HandleKind::kind, value);          \
     SetLastError(static_cast<DWORD>(*qx_error));                       \

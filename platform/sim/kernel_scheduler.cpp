@@ -62,6 +62,7 @@ DWORD Kernel::PickNext(DWORD prefer) {
 }
 
 void Kernel::Sleep(DWORD milliseconds) {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::Sleep)) return;
   Program* self = Current();
   // A zero sleep only offers the processor, which on this device nobody
@@ -170,6 +171,7 @@ void Kernel::WaitFor(const std::function<bool()>& done) {
 }
 
 BOOL Kernel::GetMessageW(MSG* msg) {
+  const CallScope qx_scope;
   if (auto error = ledger_.Enter(Call::GetMessageW)) {
     SetLastError(static_cast<DWORD>(*error));
     return FALSE;

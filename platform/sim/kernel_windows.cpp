@@ -262,7 +262,9 @@ BOOL Kernel::EnumWindows(WNDENUMPROC proc, LPARAM lParam) {
   if (proc == nullptr) return FALSE;
   const std::vector<HWND> order = zOrder_;
   for (HWND hwnd : order) {
-    if (Find(hwnd) != nullptr && !proc(hwnd, lParam)) break;
+    if (Find(hwnd) == nullptr) continue;
+    const ProgramCodeScope program;
+    if (!proc(hwnd, lParam)) break;
   }
   return TRUE;
 }
@@ -275,7 +277,9 @@ BOOL Kernel::EnumThreadWindows(WNDENUMPROC proc, LPARAM lParam) {
   const std::vector<HWND> order = zOrder_;
   for (HWND hwnd : order) {
     const Window* window = Find(hwnd);
-    if (window != nullptr && window->processId == pid && !proc(hwnd, lParam)) break;
+    if (window == nullptr || window->processId != pid) continue;
+    const ProgramCodeScope program;
+    if (!proc(hwnd, lParam)) break;
   }
   return TRUE;
 }
@@ -367,6 +371,7 @@ LONG Kernel::GetWindowStyle(HWND hwnd) {
 }
 
 void Kernel::SetWindowStyle(HWND hwnd, LONG style) {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::SetWindowStyle)) return;
   if (Window* window = Find(hwnd)) {
     window->style = style;
@@ -673,6 +678,7 @@ LRESULT Kernel::CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   if (window == nullptr) return 0;
   if (IWindowHandler* handler = window->handler) {
     LRESULT result = 0;
+    const ProgramCodeScope program;
     if (handler->HandleMessage(hwnd, message, wParam, lParam, &result)) return result;
   }
   return DefaultProc(hwnd, message, wParam, lParam);
@@ -926,6 +932,7 @@ LRESULT Kernel::DispatchMessageW(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == nullptr) return 0;
   if (msg->message == WM_TIMER && msg->lParam != 0) {
     if (Find(msg->hwnd) == nullptr) return 0;
+    const ProgramCodeScope program;
     reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, now_);
     return 0;
   }
@@ -933,6 +940,7 @@ LRESULT Kernel::DispatchMessageW(const MSG* msg) {
 }
 
 void Kernel::PostQuitMessage(int exitCode) {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::PostQuitMessage)) return;
   if (Program* self = Current()) self->posted.push_back({nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0});
 }
@@ -1260,11 +1268,13 @@ HBRUSH Kernel::GetStockObject(int object) {
 }
 
 void Kernel::FillSolidRect(HDC dc, const RECT& rect, COLORREF color) {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::FillSolidRect)) return;
   if (Window* window = Find(reinterpret_cast<HWND>(dc))) window->paint.push_back({DrawOp::Kind::Fill, rect, color, 0, 0});
 }
 
 void Kernel::Draw3dRect(HDC dc, const RECT& rect, COLORREF topLeft, COLORREF bottomRight) {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::Draw3dRect)) return;
   if (Window* window = Find(reinterpret_cast<HWND>(dc))) {
     window->paint.push_back({DrawOp::Kind::Border, rect, topLeft, bottomRight, 0});

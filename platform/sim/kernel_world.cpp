@@ -103,12 +103,14 @@ void Kernel::SetLastError(DWORD error) {
 }
 
 DWORD Kernel::GetLastError() {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::GetLastError)) return 0;
   const Program* self = Current();
   return self != nullptr ? self->lastError : worldLastError_;
 }
 
 std::u16string Kernel::GetModuleFileNameW() {
+  const CallScope qx_scope;
   if (ledger_.Enter(Call::GetModuleFileNameW)) return {};
   const Program* self = Current();
   return self != nullptr ? self->image : std::u16string();
@@ -414,6 +416,7 @@ BOOL Kernel::TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 BOOL Kernel::CloseHandle(HANDLE handle) {
+  const CallScope qx_scope;
   if (auto error = ledger_.Enter(Call::CloseHandle)) {
     for (HandleKind kind : {HandleKind::Process, HandleKind::File, HandleKind::Snapshot}) {
       ledger_.handles().CloseRefused(kind, HandleValue(handle));
@@ -447,6 +450,7 @@ std::vector<std::u16string> Kernel::Connections() const {
 }
 
 DWORD Kernel::RasEnumConnectionsW(std::span<RASCONN> records, DWORD* bytes, DWORD* count) {
+  const CallScope qx_scope;
   if (auto error = ledger_.Enter(Call::RasEnumConnectionsW)) return static_cast<DWORD>(*error);
   if (bytes == nullptr || count == nullptr) return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
   if (records.empty() || records[0].dwSize != kRasConnRecordSize) return 632;  // ERROR_INVALID_SIZE
@@ -468,6 +472,7 @@ DWORD Kernel::RasEnumConnectionsW(std::span<RASCONN> records, DWORD* bytes, DWOR
 }
 
 DWORD Kernel::RasHangUpW(HRASCONN connection) {
+  const CallScope qx_scope;
   if (auto error = ledger_.Enter(Call::RasHangUpW)) return static_cast<DWORD>(*error);
   const auto it = std::find_if(connections_.begin(), connections_.end(),
                                [connection](const Connection& c) { return c.handle == connection; });

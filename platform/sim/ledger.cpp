@@ -38,6 +38,7 @@ std::optional<Call> CallFromName(std::string_view name) {
 }
 
 std::optional<LONG> CallLedger::Enter(Call call) {
+  if (t_callDepth > 1) return std::nullopt;  // the device's own, inside a call
   if (watcher_) {
     const CallVerdict verdict = watcher_(call);
     if (verdict.error) return verdict.error;

@@ -68,6 +68,35 @@ struct CallVerdict {
   bool uncounted = false;
 };
 
+// Calls the device makes inside another call on the same thread (a message
+// box's own loop taking its next message, a dialog's default processing
+// sending itself a command) are the device's, not the program's: on Win32
+// they happen inside the system and no program sees them. Only the
+// outermost call of each stretch of program code is counted and may fail;
+// the kernel marks each call with a CallScope and each call back into
+// program code (a window's handler, a timer or enumeration procedure) with
+// a ProgramCodeScope.
+inline thread_local int t_callDepth = 0;
+
+class CallScope {
+ public:
+  CallScope() { ++t_callDepth; }
+  ~CallScope() { --t_callDepth; }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+};
+
+class ProgramCodeScope {
+ public:
+  ProgramCodeScope() : saved_(t_callDepth) { t_callDepth = 0; }
+  ~ProgramCodeScope() { t_callDepth = saved_; }
+  ProgramCodeScope(const ProgramCodeScope&) = delete;
+  ProgramCodeScope& operator=(const ProgramCodeScope&) = delete;
+
+ private:
+  int saved_;
+};
+
 class CallLedger {
  public:
   // Counts the call; returns the error to answer with when a fault is due.
