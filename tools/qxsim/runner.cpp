@@ -154,8 +154,8 @@ void Runner::Fail(const Line& line, const std::string& message) const {
 
 std::filesystem::path Runner::Resolve(const Line& line, const std::string& path) const {
   const std::filesystem::path given(path);
-  if (given.is_absolute()) return given;
-  return line.file.parent_path() / given;
+  const std::filesystem::path resolved = given.is_absolute() ? given : line.file.parent_path() / given;
+  return hostFolder_ ? Confined(line, resolved) : resolved;
 }
 
 void Runner::RunLine(const Line& line) {
