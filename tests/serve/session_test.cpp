@@ -149,6 +149,7 @@ TEST(ServeSession, HostFilesStayInsideTheFolder) {
   std::ofstream(inside / "ok.reg") << reg;
   fs::create_symlink(outside, inside / "link");
   fs::create_symlink(outside / "new.txt", inside / "dangling");
+  fs::create_symlink(inside / "sub", inside / "inner");
 
   Session session(inside / "story.qxs", inside);
   Steps(session, {"file put \\f hello"});
@@ -166,6 +167,7 @@ TEST(ServeSession, HostFilesStayInsideTheFolder) {
       {"export to dangling", true},
       {"export to link/e.reg", true},
       {"export to sub/e.reg", false},
+      {"export to inner/f.reg", false},  // a link that stays inside
       {"file put \\g from " + abs + "/x.reg", true},
       {"file put \\g from ok.reg", false},
       {"file get \\f to ../outside/g.txt", true},
@@ -184,6 +186,7 @@ TEST(ServeSession, HostFilesStayInsideTheFolder) {
   for (const auto& entry : fs::directory_iterator(outside)) left.push_back(entry.path().filename().string());
   EXPECT_EQ(left, std::vector<std::string>{"x.reg"}) << "nothing was written outside";
   EXPECT_TRUE(fs::exists(inside / "sub" / "e.reg"));
+  EXPECT_TRUE(fs::exists(inside / "sub" / "f.reg"));
   EXPECT_TRUE(fs::exists(inside / "sub" / "g.txt"));
   fs::remove_all(root);
 }
