@@ -16,7 +16,7 @@ const EVENTS = [
   ["browser open", [["text", "URL (optional)", ""]]],
   ["browser height", [["number", "", "268"], ["fixed", "pixels"]]],
   ["front", [["select", ["browser", "client", "player", "tasks", "desktop"]]]],
-  ["advance", [["number", "", "1"], ["fixed", "ticks"]]],
+  ["advance", [["number", "", "1"], ["ticks"]]],
   ["send", [["select", ["1124", "1125", "1126"]]]],
   ["shell open", [["text", "link or file", "mms://media.quorvix.net/news.asf"]]],
   ["launch", [["select", ["2002", "2003"]], ["text", "command line", "mms://media.quorvix.net/news.asf"]]],
@@ -41,9 +41,16 @@ async function call(method, path, body) {
   return text;
 }
 
-// One request at a time, in the order the user asked.
+// One request at a time, in the order the user asked; the page says it is
+// busy while any is waiting (its cursor, and for whoever drives it).
+let pending = 0;
 function later(work) {
-  queue = queue.then(work).catch((error) => say(error.message, true));
+  pending += 1;
+  document.body.classList.add("busy");
+  queue = queue.then(work).catch((error) => say(error.message, true)).finally(() => {
+    pending -= 1;
+    if (pending === 0) document.body.classList.remove("busy");
+  });
   return queue;
 }
 
@@ -220,6 +227,12 @@ function buildEvents() {
       if (kind === "fixed") {
         row.append(el("span", "", a));
         parts.push(() => a);
+        continue;
+      }
+      if (kind === "ticks") {
+        const count = row.querySelector("input");
+        row.append(el("span", "", "ticks"));
+        parts.push(() => (count.value === "1" ? "tick" : "ticks"));
         continue;
       }
       let input;
