@@ -167,6 +167,7 @@ TEST(ServeSession, HostFilesStayInsideTheFolder) {
       {"export to dangling", true},
       {"export to link/e.reg", true},
       {"export to sub/e.reg", false},
+      {"export to sub/../e.reg", false},
       {"export to inner/f.reg", false},  // a link that stays inside
       {"file put \\g from " + abs + "/x.reg", true},
       {"file put \\g from ok.reg", false},
@@ -187,6 +188,8 @@ TEST(ServeSession, HostFilesStayInsideTheFolder) {
   EXPECT_EQ(left, std::vector<std::string>{"x.reg"}) << "nothing was written outside";
   EXPECT_TRUE(fs::exists(inside / "sub" / "e.reg"));
   EXPECT_TRUE(fs::exists(inside / "sub" / "f.reg"));
+  // The paths the steps printed are those qxsim prints for the file.
+  EXPECT_EQ(session.Transcript(), Replayed(session, inside / "story.qxs"));
   EXPECT_TRUE(fs::exists(inside / "sub" / "g.txt"));
   fs::remove_all(root);
 }

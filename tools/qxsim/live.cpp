@@ -67,7 +67,8 @@ std::filesystem::path Runner::Confined(const Line& line, const std::filesystem::
   for (fs::path part = real; part != *hostFolder_ && part.has_relative_path(); part = part.parent_path()) {
     if (fs::is_symlink(fs::symlink_status(part, error))) refuse();
   }
-  return real;
+  // As written, so that a step prints it as qxsim running the file would.
+  return path;
 }
 
 }  // namespace qx::qxsim

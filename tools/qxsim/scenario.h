@@ -105,7 +105,7 @@ class Runner {
   void Emit(const std::function<void(Writer&)>& event);
   [[noreturn]] void Fail(const Line& line, const std::string& message) const;
   std::filesystem::path Resolve(const Line& line, const std::string& path) const;
-  // Resolve's answer checked against ConfineHostFiles' folder.
+  // Resolve's answer, once checked against ConfineHostFiles' folder.
   std::filesystem::path Confined(const Line& line, const std::filesystem::path& path) const;
 
   // Helpers for verbs.
