@@ -52,6 +52,11 @@ const sim::Kernel& Session::kernel() { return live_->runner.device().kernel(); }
 
 bool Session::Stopped() const { return live_->runner.Stopped(); }
 
+void Session::SetCallBudget(std::size_t calls) {
+  callBudget_ = calls;
+  live_->runner.SetCallBudget(calls);
+}
+
 bool Session::RunLine(std::string_view text, std::size_t number, SessionLine* line, std::string* error) {
   live_->capture.line = line;
   const bool ran = live_->runner.RunLiveLine(text, file_, number, error);
@@ -130,6 +135,7 @@ bool Session::Rewind(std::size_t to) {
 void Session::Replay(std::size_t count) {
   for (;;) {
     live_ = std::make_unique<Live>(hostFolder_);
+    live_->runner.SetCallBudget(callBudget_);
     // The kept lines hold what they showed: the replay need not work out
     // their registry changes again.
     live_->runner.SetRegistryChanges(false);

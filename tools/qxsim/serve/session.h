@@ -60,6 +60,10 @@ class Session {
   [[nodiscard]] bool Stopped() const;
   [[nodiscard]] std::string Name() const { return file_.filename().string(); }
 
+  // Programs making more platform calls than this in the story are stopped
+  // as runaways, as Runner::SetCallBudget stops them (0: no bound).
+  void SetCallBudget(std::size_t calls);
+
   // The live device, as the current step left it.
   [[nodiscard]] Runner& runner();
   [[nodiscard]] const sim::Kernel& kernel();
@@ -76,6 +80,7 @@ class Session {
   std::filesystem::path hostFolder_;
   std::vector<SessionLine> lines_;
   std::size_t position_ = 0;
+  std::size_t callBudget_ = 0;
   std::unique_ptr<Live> live_;
 };
 
