@@ -15,4 +15,4 @@ qx_need_packages() {
   fi
 }
 
-qx_need_packages cmake ninja-build g++ libgtest-dev libgmock-dev
+qx_need_packages cmake ninja-build g++ libgtest-dev libgmock-dev pkgconf libcpp-httplib-dev

@@ -6,10 +6,10 @@
 # kind, and adds what it finds to build/fuzz/corpus/TARGET, never to the
 # committed corpus. A crash or a broken property is saved, minimised, in
 # build/fuzz/crashes/TARGET/. Targets: reg_import reg_export scenario
-# playlist user_agent password.
+# playlist user_agent password serve.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-targets="reg_import reg_export scenario playlist user_agent password"
+targets="reg_import reg_export scenario playlist user_agent password serve"
 if [ $# -ne 2 ] || ! [[ " $targets " == *" $1 "* ]] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
   echo "usage: tools/fuzz.sh TARGET SECONDS   (TARGET: ${targets// /, })" >&2
   exit 2
@@ -28,7 +28,7 @@ mkdir -p "$corpus" "$crashes"
 # The repository's own files of the target's kind seed the scratch corpus.
 case $target in
   reg_import) cp scenarios/*.reg tests/e2e/cases/*.reg "$corpus"/ ;;
-  scenario) cp scenarios/*.qxs "$corpus"/ ;;
+  scenario | serve) cp scenarios/*.qxs "$corpus"/ ;;
 esac
 options=(-max_total_time="$seconds" -timeout=30 -print_final_stats=1 -artifact_prefix="$crashes"/)
 [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")

@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # The main job: builds the scenario runner and runs the road of one typical
 # use on a fresh simulated handheld, printing its transcript; with --html,
-# also writes the storyboard page.
+# also writes the storyboard page; with --serve, serves the device live in a
+# local browser instead (qxsim serve, in the repository's root: its host files
+# stay there).
 # Usage: bash tools/run-main.sh [--html FILE.html] [SCENARIO...]   (default: scenarios/road.qxs;
 # scenarios are named from the repository's root, the page from the caller's folder)
+#        bash tools/run-main.sh --serve [--port N] [SCENARIO]     (default: a fresh device)
 set -euo pipefail
 html=()
+if [ "${1:-}" = "--serve" ]; then
+  shift
+  cd "$(dirname "$0")/.."
+  source tools/deps.sh
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target qxsim >/dev/null
+  exec build/default/tools/qxsim/qxsim serve "$@"
+fi
 if [ "${1:-}" = "--html" ]; then
   [ $# -ge 2 ] || { echo "usage: bash tools/run-main.sh [--html FILE.html] [SCENARIO...]" >&2; exit 2; }
   # The page goes where the caller asked, relative to the caller's folder.

@@ -2,7 +2,8 @@
 # Builds everything and runs every test: once as built, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the benchmarks'
 # checks (the digest against OpenSSL, a switch's cost per entry); the road's
-# storyboard in headless Chromium (tests/storyboard/run.sh); the fault and
+# storyboard in headless Chromium (tests/storyboard/run.sh); qxsim serve's
+# page used in headless Chromium (tests/serve/run.sh); the fault and
 # kill sweep over every shipped scenario on the sanitized build; then the Windows
 # builds with what they are made of (tools/size-table.sh) and their end-to-end
 # tests under Wine (tests/e2e/run.sh).
@@ -20,6 +21,8 @@ for preset in default sanitize bench; do
 done
 echo "== storyboard: the road's storyboard in headless Chromium"
 bash tests/storyboard/run.sh
+echo "== serve: the handheld's page used in headless Chromium"
+bash tests/serve/run.sh
 echo "== sweep: every platform call failed and every program ended abruptly, sanitized"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build/sanitize/tools/qxsim/qxsim sweep scenarios/*.qxs

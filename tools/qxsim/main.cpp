@@ -3,6 +3,8 @@
 // the storyboard of every scenario into one page.
 // qxsim sweep SCENARIO...: the fault and kill sweep over each scenario
 // (QX_SWEEP_JOBS workers, by default twice the processors).
+// qxsim serve [--port N] [SCENARIO]: the device live in a local browser,
+// its use kept as a scenario (serve/server.h).
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include "tools/qxsim/scenario.h"
+#include "tools/qxsim/serve/server.h"
 #include "tools/qxsim/storyboard.h"
 
 namespace {
@@ -44,11 +47,15 @@ int main(int argc, char** argv) {
     if (const char* given = std::getenv("QX_SWEEP_JOBS")) jobs = static_cast<unsigned>(std::atoi(given));
     return qx::qxsim::Sweep({argv + 2, argv + argc}, std::cout, jobs);
   }
+  if (argc > 1 && std::string_view(argv[1]) == "serve") {
+    return qx::qxsim::Serve({argv + 2, argv + argc}, std::cout, std::cerr);
+  }
   const bool html = argc > 1 && std::strcmp(argv[1], "--html") == 0;
   const int first = html ? 3 : 1;
   // Nothing is written until there is a story to tell.
   if (first >= argc) {
-    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO... | qxsim sweep SCENARIO...\n";
+    std::cerr << "usage: qxsim [--html FILE.html] SCENARIO... | qxsim sweep SCENARIO... | "
+                 "qxsim serve [--port N] [SCENARIO]\n";
     return 2;
   }
   std::ofstream page;

@@ -105,12 +105,22 @@ int Runner::RunFile(const std::filesystem::path& path) {
   return RunText(text, path);
 }
 
-namespace {
+void Runner::RunStoryLine(Line& line) {
+  if (const auto at = sim::InvalidUtf8At(line.text)) {
+    Fail(line, "the line is not UTF-8: byte " + sim::ByteText(line.text[*at]) + " at column " +
+                   std::to_string(*at + 1));
+  }
+  std::string error;
+  line.words = SplitWords(line.text, &line.quoted, &error);
+  if (!error.empty()) Fail(line, error);
+  if (!line.words.empty()) RunLine(line);
+  if (killed_) Recover(line);
+}
 
 // Whether one of the story's steps (not a comment, not a quoted text)
 // starts the 2003 client: the edition the device restarts after an abrupt
 // end.
-bool NamesClient2003(std::string_view text) {
+bool Runner::NamesClient2003(std::string_view text) {
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
     std::vector<bool> quoted;
@@ -125,7 +135,6 @@ bool NamesClient2003(std::string_view text) {
   return false;
 }
 
-}  // namespace
 
 int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
   Emit([&](Writer& w) { w.BeginScenario(name.string()); });
@@ -144,18 +153,8 @@ int Runner::RunText(std::string_view text, const std::filesystem::path& name) {
       line.number = number;
       line.text = std::string(text.substr(start, end - start));
       start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
-      if (const auto at = sim::InvalidUtf8At(line.text)) {
-        Fail(line, "the line is not UTF-8: byte " + sim::ByteText(line.text[*at]) + " at column " +
-                       std::to_string(*at + 1));
-      }
-      std::string error;
-      line.words = SplitWords(line.text, &line.quoted, &error);
-      if (!error.empty()) Fail(line, error);
-      if (!line.words.empty()) RunLine(line);
-      if (killed_) {
-        Recover(line);
-        break;
-      }
+      RunStoryLine(line);
+      if (killed_) break;
       if (end == text.size()) break;
     }
   } catch (const ScenarioError& error) {
@@ -192,8 +191,8 @@ void Runner::Fail(const Line& line, const std::string& message) const {
 
 std::filesystem::path Runner::Resolve(const Line& line, const std::string& path) const {
   const std::filesystem::path given(path);
-  if (given.is_absolute()) return given;
-  return line.file.parent_path() / given;
+  const std::filesystem::path resolved = given.is_absolute() ? given : line.file.parent_path() / given;
+  return hostFolder_ ? Confined(line, resolved) : resolved;
 }
 
 void Runner::RunLine(const Line& line) {

@@ -73,6 +73,23 @@ class Runner {
   [[nodiscard]] bool Killed() const { return killed_; }
   [[nodiscard]] bool RanAway() const { return ranAway_; }
 
+  // A scenario written as it runs (qxsim serve): runs one more line, as
+  // RunText would run it as line `number` of the file `name` (the first
+  // call begins the scenario). False when it cannot run, with the error as
+  // "file:line: message" in *error; the device may then be part-way through
+  // the line, so a caller that goes on starts again from a fresh Runner. A
+  // program ended by `kill after` ends the story as in RunText: the device
+  // does what it would next, and every later line is refused.
+  bool RunLiveLine(std::string_view text, const std::filesystem::path& name, std::size_t number, std::string* error);
+  [[nodiscard]] bool Stopped() const { return liveStopped_; }
+  // From now on the host files that steps name (import, export to, file put
+  // from, file get to, install's package) must lie inside `folder`, links
+  // and ".." resolved; any other path stops the line before anything is
+  // read or written.
+  void ConfineHostFiles(const std::filesystem::path& folder);
+  // The first tray window, or null: the window `tap button` and `send` reach.
+  [[nodiscard]] HWND TrayWindow() { return ClientWindow(); }
+
  private:
   using Handler = std::function<void(Runner&, const Line&)>;
   struct Verb {
@@ -85,9 +102,17 @@ class Runner {
   // After an abrupt end: what the device does next.
   void Recover(const Line& after);
   void RunLine(const Line& line);
+  // One line of a story as read from its file: its text checked, its words
+  // split, its step run, and after an abrupt end the device's next steps.
+  void RunStoryLine(Line& line);
+  // Whether a step of this text (not a comment or a quoted word) starts
+  // the 2003 client.
+  static bool NamesClient2003(std::string_view text);
   void Emit(const std::function<void(Writer&)>& event);
   [[noreturn]] void Fail(const Line& line, const std::string& message) const;
   std::filesystem::path Resolve(const Line& line, const std::string& path) const;
+  // Resolve's answer, once checked against ConfineHostFiles' folder.
+  std::filesystem::path Confined(const Line& line, const std::filesystem::path& path) const;
 
   // Helpers for verbs.
   // The window a scenario names (browser, client, player, tasks, desktop or
@@ -124,6 +149,10 @@ class Runner {
   std::size_t callBudget_ = 0;
   bool killed_ = false;
   bool ranAway_ = false;
+  // A scenario written as it runs: begun, and stopped by an abrupt end.
+  bool liveBegun_ = false;
+  bool liveStopped_ = false;
+  std::optional<std::filesystem::path> hostFolder_;  // canonical
 };
 
 // qxsim sweep: reruns each scenario with every platform call it makes

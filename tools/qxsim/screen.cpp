@@ -236,7 +236,7 @@ void DrawControl(Picture& picture, const sim::WindowInfo& control) {
   picture.Rect(r, "#ffffff", kShadow);
 }
 
-void DrawMessageBox(Picture& picture, const sim::WindowInfo& box) {
+void DrawMessageBox(Picture& picture, const sim::WindowInfo& box, ScreenPlaces* places) {
   const RECT& r = box.rect;
   picture.Rect(r, "#ffffff", "#000000");
   picture.Rect({r.left + 1, r.top + 1, r.right - 1, r.top + 19}, kNavy);
@@ -260,15 +260,16 @@ void DrawMessageBox(Picture& picture, const sim::WindowInfo& box) {
     const RECT button{x, r.bottom - 28, x + kButtonWidth, r.bottom - 8};
     picture.Rect(button, "#ffffff", "#000000");
     picture.Text((button.left + button.right) / 2, Baseline(button), label, "#000000", "middle");
+    if (places != nullptr) places->boxButtons.push_back({button, box.hwnd, std::u16string(label)});
     x += kButtonWidth + kGap;
   }
 }
 
-void DrawWindow(Picture& picture, const sim::Kernel& kernel, const sim::WindowInfo& window) {
+void DrawWindow(Picture& picture, const sim::Kernel& kernel, const sim::WindowInfo& window, ScreenPlaces* places) {
   const RECT& r = window.rect;
   picture.Open("window", window.title);
   if (window.messageBox) {
-    DrawMessageBox(picture, window);
+    DrawMessageBox(picture, window, places);
   } else if (window.className == u"DesktopExplorerWindow") {
     picture.Rect(r, "#dde7f5");
     picture.Text(r.left + 8, r.top + kBarHeight + 18, u"Today", kNavy, "start", true);
@@ -313,7 +314,7 @@ void DrawTitleBar(Picture& picture, std::u16string_view title) {
   picture.Close();
 }
 
-void DrawMenu(Picture& picture, const sim::OpenMenuInfo& menu) {
+void DrawMenu(Picture& picture, const sim::OpenMenuInfo& menu, ScreenPlaces* places) {
   int width = 0;
   int height = 2;
   for (const sim::MenuItemInfo& item : menu.items) {
@@ -329,7 +330,8 @@ void DrawMenu(Picture& picture, const sim::OpenMenuInfo& menu) {
   picture.Open("popup-menu");
   picture.Rect({left, top, left + width, top + height}, "#ffffff", "#000000");
   int y = top + 1;
-  for (const sim::MenuItemInfo& item : menu.items) {
+  for (std::size_t i = 0; i < menu.items.size(); ++i) {
+    const sim::MenuItemInfo& item = menu.items[i];
     if (item.separator) {
       picture.Line(left + 2, y + kMenuSeparatorHeight / 2, left + width - 3, y + kMenuSeparatorHeight / 2, kShadow);
       y += kMenuSeparatorHeight;
@@ -337,6 +339,7 @@ void DrawMenu(Picture& picture, const sim::OpenMenuInfo& menu) {
     }
     if (item.checked) picture.Check(left + 4, y + 3);
     picture.Text(left + 20, y + 13, item.text, "#000000", "start", false, "menu-entry");
+    if (places != nullptr) places->menuEntries.push_back({{left, y, left + width, y + kMenuEntryHeight}, i});
     y += kMenuEntryHeight;
   }
   picture.Close();
@@ -358,7 +361,7 @@ std::string EscapeMarkup(std::string_view text) {
   return out;
 }
 
-std::string DrawScreen(const sim::Kernel& kernel) {
+std::string DrawScreen(const sim::Kernel& kernel, ScreenPlaces* places) {
   const std::vector<sim::WindowInfo> windows = kernel.TopLevelWindows();  // front first
   Picture picture;
   // The shell's title bar names the front window; the tray's own floating
@@ -373,7 +376,7 @@ std::string DrawScreen(const sim::Kernel& kernel) {
   bool barDrawn = false;
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     if (!it->visible) continue;
-    DrawWindow(picture, kernel, *it);
+    DrawWindow(picture, kernel, *it, places);
     // The bar is part of the desktop: windows of the work area leave it
     // showing, a full-screen window covers it.
     if (!barDrawn) {
@@ -381,7 +384,9 @@ std::string DrawScreen(const sim::Kernel& kernel) {
       barDrawn = true;
     }
   }
-  if (const auto menu = kernel.OpenMenuShown()) DrawMenu(picture, *menu);
+  if (const auto menu = kernel.OpenMenuShown()) DrawMenu(picture, *menu, places);
+  // Drawn back to front; told front first.
+  if (places != nullptr) std::reverse(places->boxButtons.begin(), places->boxButtons.end());
   return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"240\" height=\"320\" viewBox=\"0 0 240 320\" "
          "font-family=\"NanumGothic, 'Nanum Gothic', sans-serif\" font-size=\"11\">" +
          picture.text() + "</svg>";

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/sim/kernel.h"
 
@@ -16,7 +17,25 @@ namespace qx::qxsim {
 inline constexpr int kScreenWidth = 240;
 inline constexpr int kScreenHeight = 320;
 
-std::string DrawScreen(const sim::Kernel& kernel);
+// Where the picture put what a tap can reach beyond the windows and
+// controls (whose places the kernel tells): the popup menu's entries and
+// the message boxes' buttons, front first.
+struct ScreenPlaces {
+  struct MenuEntry {
+    RECT rect;
+    std::size_t item;  // its index in the open menu's items
+  };
+  struct BoxButton {
+    RECT rect;
+    HWND box;
+    std::u16string label;  // "OK", "Cancel", "Yes", "No"
+  };
+  std::vector<MenuEntry> menuEntries;
+  std::vector<BoxButton> boxButtons;
+};
+
+// With `places`, also tells where it drew them.
+std::string DrawScreen(const sim::Kernel& kernel, ScreenPlaces* places = nullptr);
 
 // Text made safe for HTML and SVG: & < > and " as entities.
 std::string EscapeMarkup(std::string_view text);
