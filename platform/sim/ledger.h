@@ -11,41 +11,16 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/observed/calls.h"
 #include "platform/sim/handles.h"
 
 namespace qx::sim {
 
-// One entry per service call. Keep in step with kCallNames in ledger.cpp.
-enum class Call : std::size_t {
-  // registry
-  RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegEnumKeyExW, RegDeleteKeyW, RegCloseKey,
-  // windows
-  FindWindowW, WindowFromPoint, GetParent, GetForegroundWindow, SetForegroundWindow, GetDesktopWindow,
-  EnumWindows, EnumThreadWindows, IsWindow, IsWindowVisible, IsWindowEnabled, GetClassNameW, GetWindowTextW, SetWindowTextW,
-  GetWindowRect, GetClientRect, ScreenToClient, GetCursorPos, GetWindowStyle, SetWindowStyle, ShowWindow,
-  SetWindowPos, MoveWindow, EnableWindow, DestroyWindow, SetFocus, GetFocus, InvalidateRect, CommandBar_Show,
-  CreateDialogIndirectW, GetDlgItem, GetDlgCtrlID, GetNextDlgTabItem, SubclassWindow, CallDefaultProc, InSendMessage,
-  SendMessageW, PostMessageW, GetMessageW, IsDialogMessageW, DispatchMessageW, PostQuitMessage, SetTimer,
-  KillTimer, MessageBoxW, EndDialog, LoadMenuW, GetSubMenu, RemoveMenu, CheckMenuItem, TrackPopupMenu, EndMenu, DestroyMenu,
-  GetSysColor, GetStockObject, FillSolidRect, Draw3dRect, LoadIconImage, DestroyIcon, DrawIconEx,
-  // processes
-  LoadLibraryW, FreeLibrary, CreateToolhelp32Snapshot, Process32FirstW, Process32NextW, CloseToolhelp32Snapshot,
-  OpenProcess, TerminateProcess, CloseHandle, ShellExecuteExW, Sleep, GetLastError, GetModuleFileNameW,
-  // dial-up
-  RasEnumConnectionsW, RasHangUpW,
-  // files
-  CreateFileW, ReadFile, WriteFile, SetFilePointer, SetEndOfFile, CloseFile,
-  // text
-  WideCharToMultiByte, MultiByteToWideChar,
-  // power
-  KernelIoControl,
-  kCount
-};
-
-inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::kCount);
-
-std::string_view CallName(Call call);
-std::optional<Call> CallFromName(std::string_view name);
+// The service calls, named as both worlds name them.
+using observed::Call;
+using observed::CallFromName;
+using observed::CallName;
+using observed::kCallCount;
 
 // A planned failure: the nth call of a kind from now on (1 = the next one),
 // repeated `times` times (0 = every call from then on), answered with `error`

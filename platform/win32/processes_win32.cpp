@@ -355,10 +355,13 @@ struct Win32Platform::Services {
   win32::CodePage codePage;
   win32::Power power;
   Platform platform{registry, windows, processes, dialUp, files, codePage, power};
+  // Under the scenario runner, the program sees the services through the
+  // observed platform (platform/observed); otherwise as they are.
+  std::unique_ptr<win32::Observation> observed = win32::ObserveFromEnvironment(platform);
 };
 
 Win32Platform::Win32Platform() : services_(std::make_unique<Services>()) {}
 Win32Platform::~Win32Platform() = default;
-Platform& Win32Platform::platform() { return services_->platform; }
+Platform& Win32Platform::platform() { return services_->observed ? services_->observed->platform() : services_->platform; }
 
 }  // namespace qx

@@ -39,6 +39,16 @@ inline const ::HKEY kWin32LocalMachine = HKEY_LOCAL_MACHINE;
 
 namespace qx::win32 {
 
+// A program the scenario runner started sees the services through the
+// observed platform (observe_win32.cpp, linked into the runner's builds
+// only); none otherwise.
+class Observation {
+ public:
+  virtual ~Observation() = default;
+  virtual Platform& platform() = 0;
+};
+std::unique_ptr<Observation> ObserveFromEnvironment(Platform& services);
+
 // ---- Conversions ---------------------------------------------------------------
 
 // Handles: the platform's opaque handle types carry Win32's values unchanged.

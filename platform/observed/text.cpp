@@ -1,8 +1,8 @@
-#include "platform/sim/text.h"
+#include "platform/observed/text.h"
 
 #include <cstdint>
 
-namespace qx::sim {
+namespace qx::observed {
 
 namespace {
 
@@ -165,4 +165,4 @@ std::string ByteText(char byte) {
   return std::string("0x") + kDigits[value >> 4] + kDigits[value & 0xF];
 }
 
-}  // namespace qx::sim
+}  // namespace qx::observed
