@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/sim/effect_text.h"
 #include "platform/sim/kernel_internal.h"
 #include "platform/sim/text.h"
 
@@ -132,10 +133,7 @@ void Kernel::AuditEnd(const Program& program) {
   std::vector<OpenHandle> held = ledger_.handles().HeldBy(program.pid);
   if (held.empty()) return;
   for (const OpenHandle& handle : held) {
-    std::string line = "\"" + Utf8(program.image) + "\" left open: " + std::string(HandleKindName(handle.kind));
-    if (!handle.what.empty()) line += " " + handle.what;
-    if (handle.closeRefused) line += " (its close was refused)";
-    Log(Effect::Kind::HandleLeft, std::move(line));
+    Log(Effect::Kind::HandleLeft, LeftOpenText(program.image, HandleKindName(handle.kind), handle.what, handle.closeRefused));
   }
   leftOpen_.push_back({program.image, program.pid, std::move(held)});
 }

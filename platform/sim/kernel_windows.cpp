@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/framework/framework.h"
+#include "platform/sim/effect_text.h"
 #include "platform/sim/kernel_internal.h"
 #include "platform/sim/text.h"
 
@@ -32,16 +33,6 @@ bool BoxHasButton(UINT type, int button) {
     case MB_OKCANCEL: return button == IDOK || button == IDCANCEL;
     case MB_YESNO: return button == IDYES || button == IDNO;
     default: return button == IDOK;
-  }
-}
-
-const char* AnswerName(int answer) {
-  switch (answer) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDYES: return "Yes";
-    case IDNO: return "No";
-    default: return "?";
   }
 }
 
@@ -981,10 +972,7 @@ std::size_t Kernel::DropTimers(const std::function<bool(const Timer&)>& which) {
 
 int Kernel::MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) {
   QX_ENTER(MessageBoxW, 0)
-  std::string shown = Utf8(text);
-  for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;) shown.replace(at, 2, " / ");
-  Log(Effect::Kind::MessageBox, "message box \"" + Utf8(caption) + "\": \"" + shown + "\" [" + BoxButtonNames(type) +
-                                    "]" + (owner == nullptr ? " (no owner)" : ""));
+  Log(Effect::Kind::MessageBox, BoxText(caption, text, type, owner != nullptr));
   const auto answered = [&](int answer, const char* how) {
     Log(Effect::Kind::BoxAnswered, std::string("answered ") + AnswerName(answer) + how);
     return answer;
@@ -1181,16 +1169,9 @@ BOOL Kernel::TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) {
   QX_ENTER(TrackPopupMenu, FALSE)
   const auto it = menus_.find(reinterpret_cast<std::uintptr_t>(menu));
   if (it == menus_.end() || Find(owner) == nullptr) return FALSE;
-  std::string listing;
-  for (const auto& entry : it->second->items) {
-    if (!listing.empty()) listing += " | ";
-    listing += entry.separator ? std::string("---") : (entry.checked ? "[x] " : "") + Utf8(entry.text);
-  }
-  char where[96];
-  std::snprintf(where, sizeof where, "popup menu at (%d, %d)%s%s: ", x, y,
-                (flags & TPM_RIGHTALIGN) != 0 ? ", right-aligned" : "",
-                (flags & TPM_BOTTOMALIGN) != 0 ? ", bottom-aligned" : "");
-  Log(Effect::Kind::Menu, where + listing);
+  std::vector<MenuItemInfo> items;
+  for (const auto& entry : it->second->items) items.push_back({entry.id, entry.text, entry.checked, entry.separator});
+  Log(Effect::Kind::Menu, MenuText(x, y, flags, items));
   Program* self = Current();
   if (self == nullptr) return TRUE;  // nobody to choose: the menu closes at once
   const auto previous = menuOpen_;
@@ -1236,7 +1217,7 @@ BOOL Kernel::EndMenu() {
   const Program* self = Current();
   if (!menuOpen_ || self == nullptr || menuOpen_->processId != self->pid || menuOpen_->done) return FALSE;
   menuOpen_->done = true;
-  Log(Effect::Kind::MenuChoice, "menu closed by its program: nothing chosen");
+  Log(Effect::Kind::MenuChoice, std::string(kMenuEndedText));
   PostToProgram(menuOpen_->processId, {nullptr, WM_NULL, 0, 0});
   return TRUE;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/sim/effect_text.h"
 #include "platform/sim/kernel_internal.h"
 #include "platform/sim/text.h"
 
@@ -21,15 +22,6 @@ std::string Quoted(std::u16string_view text) { return "\"" + Utf8(text) + "\""; 
 // Win32's answer to a verb the file's type does not have.
 constexpr DWORD kErrorNoAssociation = 1155;
 
-std::string ShowCommandName(int show) {
-  switch (show) {
-    case SW_HIDE: return "SW_HIDE";
-    case SW_SHOWNORMAL: return "SW_SHOWNORMAL";
-    case SW_SHOW: return "SW_SHOW";
-    case SW_MINIMIZE: return "SW_MINIMIZE";
-    default: return "show command " + std::to_string(show);
-  }
-}
 
 // The device's own programs that the world stands in for.
 enum class WorldProgram { None, ConnectionManager, Browser, Player };
@@ -138,12 +130,8 @@ void Kernel::EndProcess(DWORD processId, bool killed, std::optional<UINT> exitCo
   if (boxOpen_) {
     if (const Window* box = Find(boxOpen_->window); box == nullptr || box->processId == processId) boxOpen_.reset();
   }
-  char id[16];
-  std::snprintf(id, sizeof id, "%u", static_cast<unsigned>(processId));
-  std::string how = " (process " + std::string(id);
-  if (exitCode) how += ", exit code " + std::to_string(static_cast<int>(*exitCode));
   Log(killed ? Effect::Kind::ProcessKilled : Effect::Kind::ProgramEnd,
-      (killed ? "process terminated: " : "program ended: ") + Quoted(image) + how + ")");
+      EndText(killed, image, processId, exitCode ? &*exitCode : nullptr));
 }
 
 void Kernel::Kill(DWORD processId, std::optional<UINT> exitCode) {
@@ -223,9 +211,8 @@ BOOL Kernel::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   shellStarts_.push_back({std::u16string(info->lpVerb), std::u16string(info->lpFile),
                           std::u16string(info->lpParameters), std::u16string(info->lpDirectory), info->nShow,
                           info->fMask, info->hwnd, CallingProcess(), boots_});
-  Log(Effect::Kind::ProgramStart, "start " + Quoted(info->lpFile) + " with parameters " +
-                                      Quoted(info->lpParameters) + " (verb " + Quoted(info->lpVerb) + ", directory " +
-                                      Quoted(info->lpDirectory) + ", " + ShowCommandName(info->nShow) + ")");
+  Log(Effect::Kind::ProgramStart,
+      StartText(info->lpFile, info->lpParameters, info->lpVerb, info->lpDirectory, info->nShow));
   // A program file has one action, opening it; the shell knows no other.
   if (!info->lpVerb.empty() && !EqualsNoCase(info->lpVerb, u"open")) {
     Log(Effect::Kind::Note, "no action " + Quoted(info->lpVerb) + " for " + Quoted(info->lpFile));
@@ -477,7 +464,7 @@ DWORD Kernel::RasHangUpW(HRASCONN connection) {
   const auto it = std::find_if(connections_.begin(), connections_.end(),
                                [connection](const Connection& c) { return c.handle == connection; });
   if (it == connections_.end()) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
-  Log(Effect::Kind::HangUp, "dial-up connection hung up: " + Quoted(it->name));
+  Log(Effect::Kind::HangUp, HangUpText(it->name));
   connections_.erase(it);
   ledger_.handles().Closed(HandleKind::DialUp, HandleValue(connection));
   return 0;
@@ -615,7 +602,7 @@ void Kernel::Reset() {
 }
 
 void Kernel::SoftReset() {
-  Log(Effect::Kind::SoftReset, "the device soft-resets: every program ends, the registry and files stay");
+  Log(Effect::Kind::SoftReset, std::string(kSoftResetText));
   ++boots_;
   // Programs unwind when they next run; nothing of theirs survives the reset.
   for (auto& [pid, program] : programs_) {
