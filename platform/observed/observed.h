@@ -31,7 +31,7 @@ enum class Record {
   Delete,      // KEY: a key deleted with everything below it
   Start,       // FILE PARAMETERS VERB DIRECTORY SHOW: a program start asked of the shell
   Terminated,  // PID EXIT-CODE IMAGE: a process terminated
-  Closed,      // TITLE CLASS PID: a top-level window destroyed
+  Closed,      // TITLE CLASS IMAGE: a top-level window destroyed
   Box,         // CAPTION TEXT TYPE OWNED: a message box shown
   Answered,    // BUTTON BY-PROGRAM: ... and how it ended
   Menu,        // X Y FLAGS ITEM...: a popup menu tracked (ITEM: "id|checked|separator|text")
@@ -60,8 +60,9 @@ class Observer {
   // them (WM_TIMER to the window) as its clock passes their due time.
   virtual UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) = 0;
   virtual BOOL KillTimer(HWND hwnd, UINT_PTR id) = 0;
-  // The process a window belongs to, for the trace; 0 when unknown.
-  virtual DWORD WindowProcess(HWND hwnd) = 0;
+  // The file of the program a window belongs to, for the trace; empty
+  // when unknown.
+  virtual std::u16string WindowImage(HWND hwnd) = 0;
 };
 
 class ObservedPlatform {

@@ -148,11 +148,11 @@ BOOL ObservedPlatform::Windows::DestroyWindow(HWND hwnd) {
   const bool topLevel = inner().IsWindow(hwnd) && (static_cast<DWORD>(inner().GetWindowStyle(hwnd)) & WS_CHILD) == 0;
   const std::u16string title = topLevel ? Text(inner(), hwnd, &IWindows::GetWindowTextW) : std::u16string();
   const std::u16string className = topLevel ? Text(inner(), hwnd, &IWindows::GetClassNameW) : std::u16string();
-  const DWORD processId = topLevel ? state_.observer.WindowProcess(hwnd) : 0;
+  const std::u16string owner = topLevel ? state_.observer.WindowImage(hwnd) : std::u16string();
   const BOOL destroyed = inner().DestroyWindow(hwnd);
   if (destroyed) {
     state_.Closed(Held::Window, Value(hwnd));
-    if (topLevel) state_.Write(Record::Closed, {Utf8(title), Utf8(className), Decimal(processId)});
+    if (topLevel) state_.Write(Record::Closed, {Utf8(title), Utf8(className), Utf8(owner)});
   }
   return destroyed;
 }

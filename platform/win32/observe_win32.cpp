@@ -112,10 +112,16 @@ class LinkObserver final : public observed::Observer {
     return FALSE;
   }
 
-  qx::DWORD WindowProcess(qx::HWND hwnd) override {
+  std::u16string WindowImage(qx::HWND hwnd) override {
     ::DWORD pid = 0;
     ::GetWindowThreadProcessId(W(hwnd), &pid);
-    return pid;
+    const ::HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return {};
+    wchar_t path[MAX_PATH] = {};
+    ::DWORD length = MAX_PATH;
+    const bool named = ::QueryFullProcessImageNameW(process, 0, path, &length) != 0;
+    ::CloseHandle(process);
+    return named ? std::u16string(reinterpret_cast<const char16_t*>(path), length) : std::u16string();
   }
 
  private:
