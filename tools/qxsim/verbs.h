@@ -53,6 +53,13 @@ struct VerbTable {
   // "N ticks", "Nms" or "Ns" in milliseconds.
   static DWORD Duration(Runner& r, const Line& line, const std::vector<std::string>& words);
   static int ButtonNamed(Runner& r, const Line& line, const std::string& name);
+  // The same, for a name a runner has already checked.
+  static int ButtonOf(const std::string& name);
+  // A duration a runner has already checked, in milliseconds.
+  static DWORD DurationOf(const Line& line);
+  // A device file as "file show" prints it: its name and size, then its
+  // bytes with CR, LF, backslashes and other bytes escaped.
+  static std::string ShowFile(const std::string& path, const std::vector<BYTE>& bytes);
   static void ShellOpen(Runner& r, const Line& line, const std::u16string& target);
   static void RunInstaller(Runner& r, std::function<void(Platform&)> hooks);
   // The dialog or message box in front, if any.

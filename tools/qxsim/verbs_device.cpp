@@ -13,6 +13,39 @@ namespace {
 constexpr long long kMaxAdvanceMs = 86'400'000;
 }  // namespace
 
+std::string VerbTable::ShowFile(const std::string& path, const std::vector<BYTE>& bytes) {
+  std::string shown = "    \"" + path + "\", " + std::to_string(bytes.size()) + " bytes:\n";
+  std::string row;
+  // Backslash escapes, the backslash itself included, so that what is
+  // shown reads back to the same bytes.
+  for (BYTE b : bytes) {
+    if (b == '\n') {
+      shown += "    | " + row + "\\n\n";
+      row.clear();
+    } else if (b == '\r') {
+      row += "\\r";
+    } else if (b == '\\') {
+      row += "\\\\";
+    } else if (b < 0x20 || b >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", b);
+      row += hex;
+    } else {
+      row += static_cast<char>(b);
+    }
+  }
+  if (!row.empty()) shown += "    | " + row + "\n";
+  return shown;
+}
+
+DWORD VerbTable::DurationOf(const Line& line) {
+  const auto& words = line.words;
+  if (words.size() == 3) return static_cast<DWORD>(Number(words[1]).value_or(0) * kTickMs);
+  std::string text = Lower(words[1]);
+  if (text.ends_with("ms")) return static_cast<DWORD>(Number(text.substr(0, text.size() - 2)).value_or(0));
+  return static_cast<DWORD>(Number(text.substr(0, text.size() - 1)).value_or(0) * 1000);
+}
+
 DWORD VerbTable::Duration(Runner& r, const Line& line, const std::vector<std::string>& words) {
   // "advance 3 ticks", "advance 600ms", "advance 2s", "advance 1 tick"
   const std::string usage = "advance N ticks | Nms | Ns";
@@ -112,27 +145,7 @@ void VerbTable::AddDeviceVerbs(std::vector<Runner::Verb>& verbs) {
                      Need(r, line, 3, 3, "file show DEVICE-PATH");
                      const auto bytes = r.device_.kernel().GetFile(sim::Utf16(line.words[2]));
                      if (!bytes) r.Fail(line, "there is no file \"" + line.words[2] + "\"");
-                     r.out_ << "    \"" << line.words[2] << "\", " << bytes->size() << " bytes:\n";
-                     std::string row;
-                     // Backslash escapes, the backslash itself included, so
-                     // that what is shown reads back to the same bytes.
-                     for (BYTE b : *bytes) {
-                       if (b == '\n') {
-                         r.out_ << "    | " << row << "\\n\n";
-                         row.clear();
-                       } else if (b == '\r') {
-                         row += "\\r";
-                       } else if (b == '\\') {
-                         row += "\\\\";
-                       } else if (b < 0x20 || b >= 0x7F) {
-                         char hex[8];
-                         std::snprintf(hex, sizeof hex, "\\x%02x", b);
-                         row += hex;
-                       } else {
-                         row += static_cast<char>(b);
-                       }
-                     }
-                     if (!row.empty()) r.out_ << "    | " << row << "\n";
+                     r.out_ << ShowFile(line.words[2], *bytes);
                    }});
 
   verbs.push_back({"file get", "file get DEVICE-PATH to HOST-FILE", [](Runner& r, const Line& line) {

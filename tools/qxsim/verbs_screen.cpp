@@ -10,12 +10,17 @@
 
 namespace qx::qxsim {
 
-int VerbTable::ButtonNamed(Runner& r, const Line& line, const std::string& name) {
+int VerbTable::ButtonOf(const std::string& name) {
   const std::string lower = Lower(name);
   if (lower == "ok") return IDOK;
   if (lower == "cancel") return IDCANCEL;
   if (lower == "yes") return IDYES;
   if (lower == "no") return IDNO;
+  return 0;
+}
+
+int VerbTable::ButtonNamed(Runner& r, const Line& line, const std::string& name) {
+  if (const int button = ButtonOf(name)) return button;
   r.Fail(line, "a message box button is OK, Cancel, Yes or No, not \"" + name + "\"");
 }
 
