@@ -132,6 +132,8 @@ ObservedPlatform::ObservedPlatform(Platform& inner, Observer& observer)
 }
 
 ObservedPlatform::~ObservedPlatform() {
+  // A soft reset ends every program at once, this one too: no end of its own.
+  if (state_->resetting) return;
   IWindows& windows = state_->inner.windows;
   for (const auto& [key, handle] : state_->held) {
     // Windows and timers go with a window the system has already taken.
@@ -422,7 +424,10 @@ BOOL ObservedPlatform::Power::KernelIoControl(DWORD code, std::span<const BYTE> 
                                               DWORD* returned) {
   QX_OBSERVED(KernelIoControl, FALSE)
   // Told before it happens: on success the call does not come back.
-  if (code == IOCTL_HAL_REBOOT) state_.Write(Record::SoftReset, {});
+  if (code == IOCTL_HAL_REBOOT) {
+    state_.Write(Record::SoftReset, {});
+    state_.resetting = true;
+  }
   return state_.inner.power.KernelIoControl(code, in, out, returned);
 }
 

@@ -60,6 +60,7 @@ struct ObservedPlatform::State {
   };
   std::map<std::uintptr_t, std::vector<MenuItem>> menus;
   bool tracking = false;                  // inside TrackPopupMenu
+  bool resetting = false;                 // the program soft-reset the device: it does not end by itself
   std::vector<std::uintptr_t> boxesEnded;  // boxes the program ended itself
   std::map<std::pair<std::uintptr_t, UINT_PTR>, TIMERPROC> timerProcs;
 

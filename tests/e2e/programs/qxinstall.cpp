@@ -1,9 +1,14 @@
 // The end-to-end tests' installer driver: loads a setup library and calls
 // its hooks in the device installer's order, printing each hook's result.
 //
-//   qxinstall install DLL INSTALL_DIR     Install_Init (first call, not yet
+//   qxinstall install DLL INSTALL_DIR [BETWEEN]
+//                                         Install_Init (first call, not yet
 //                                         installed), then Install_Exit
-//   qxinstall uninstall DLL INSTALL_DIR   Uninstall_Init, then Uninstall_Exit
+//   qxinstall uninstall DLL INSTALL_DIR [BETWEEN]
+//                                         Uninstall_Init, then Uninstall_Exit
+// With BETWEEN, the second hook waits until that file exists (at most a
+// minute): the installer copies the package's files and writes its
+// registry entries between the hooks, which the scenario runner does then.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,10 +36,14 @@ T Hook(HMODULE library, const char* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: qxinstall install|uninstall DLL INSTALL_DIR\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: qxinstall install|uninstall DLL INSTALL_DIR [BETWEEN]\n");
     return 2;
   }
+  const auto between = [&] {
+    if (argc != 5) return;
+    for (int waited = 0; waited < 6000 && GetFileAttributesW(argv[4]) == INVALID_FILE_ATTRIBUTES; ++waited) Sleep(10);
+  };
   const HMODULE library = LoadLibraryW(argv[2]);
   if (library == nullptr) {
     std::fprintf(stderr, "qxinstall: cannot load the library (error %lu)\n", GetLastError());
@@ -44,10 +53,12 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(argv[1], L"install") == 0) {
     std::printf("Install_Init %d\n", Hook<InstallInit>(library, "Install_Init")(nullptr, TRUE, FALSE, dir));
     std::fflush(stdout);
+    between();
     std::printf("Install_Exit %d\n", Hook<InstallExit>(library, "Install_Exit")(nullptr, dir, 0, 0, 0, 0, 0));
   } else if (std::wcscmp(argv[1], L"uninstall") == 0) {
     std::printf("Uninstall_Init %d\n", Hook<UninstallInit>(library, "Uninstall_Init")(nullptr, dir));
     std::fflush(stdout);
+    between();
     std::printf("Uninstall_Exit %d\n", Hook<UninstallExit>(library, "Uninstall_Exit")(nullptr));
   } else {
     std::fprintf(stderr, "qxinstall: unknown action\n");
