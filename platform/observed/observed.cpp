@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/observed/observed_internal.h"
+#include "platform/observed/world_link.h"
 
 namespace qx::observed {
 
@@ -185,6 +186,12 @@ LONG ObservedPlatform::Registry::RegSetValueExW(HKEY key, std::u16string_view na
                                                 std::span<const BYTE> data) {
   LONG error = ERROR_SUCCESS;
   if (state_.Fails(Call::RegSetValueExW, &error)) return error;
+  // The planted fault: a string's terminator left out, as a careless
+  // backend would.
+  if (type == REG_SZ && data.size() >= 2 && data[data.size() - 1] == 0 && data[data.size() - 2] == 0 &&
+      (state_.observer.Plants() & kPlantUnterminatedStrings) != 0) {
+    data = data.first(data.size() - 2);
+  }
   const LONG status = state_.inner.registry.RegSetValueExW(key, name, type, data);
   if (status == ERROR_SUCCESS) {
     state_.Write(Record::Set, {Utf8(state_.KeyPath(key, {})), Utf8(name), Decimal(type), HexBytes(data)});

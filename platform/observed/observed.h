@@ -63,6 +63,8 @@ class Observer {
   // The file of the program a window belongs to, for the trace; empty
   // when unknown.
   virtual std::u16string WindowImage(HWND hwnd) = 0;
+  // Faults planted on purpose (observed/world_link.h kPlant...).
+  virtual std::uint32_t Plants() { return 0; }
 };
 
 class ObservedPlatform {

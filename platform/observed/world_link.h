@@ -16,7 +16,10 @@
 namespace qx::observed {
 
 inline constexpr std::uint32_t kLinkMagic = 0x4B4E4C51;  // "QLNK"
-inline constexpr std::uint32_t kLinkVersion = 1;
+inline constexpr std::uint32_t kLinkVersion = 2;
+// Faults planted on purpose, to show that the comparison of the two worlds
+// finds them (WorldLink::plants).
+inline constexpr std::uint32_t kPlantUnterminatedStrings = 1;  // REG_SZ written without its terminator
 inline constexpr std::size_t kLinkFaults = 32;
 inline constexpr std::size_t kLinkTimers = 64;
 
@@ -47,6 +50,8 @@ struct WorldLink {
   std::uint64_t now;           // the runner's clock, in ms
   std::uint32_t killAfter;     // the program making the call after this many ends (0: none)
   std::uint32_t killed;        // the process so ended, once one was
+  std::uint32_t plants;        // kPlant... bits
+  std::uint32_t reserved;
   std::uint32_t counts[kCallCount];
   LinkFault faults[kLinkFaults];
   LinkTimer timers[kLinkTimers];

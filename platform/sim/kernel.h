@@ -286,6 +286,9 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   std::optional<LRESULT> SendFromShell(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   void SetToolhelpPresent(bool present) { toolhelpPresent_ = present; }
+  // A fault planted on purpose, to show that the comparison with Win32
+  // finds it: a box its program ends answers this, not what Win32 answers.
+  void PlantBoxEndAnswer(std::optional<int> answer) { plantedBoxEnd_ = answer; }
   HRASCONN Dial(std::u16string_view entryName);
   std::vector<std::u16string> Connections() const;
   void PutFile(std::u16string_view path, std::vector<BYTE> bytes);
@@ -418,6 +421,7 @@ class Kernel : public IWindows, public IProcesses, public IDialUp, public IFiles
   DWORD worldLastError_ = 0;
   bool toolhelpPresent_ = true;
   std::size_t boots_ = 0;
+  std::optional<int> plantedBoxEnd_;
 
   std::map<std::uintptr_t, std::unique_ptr<Window>> windows_;
   std::vector<HWND> zOrder_;  // top-level windows, front first

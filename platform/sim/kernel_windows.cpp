@@ -1044,7 +1044,7 @@ BOOL Kernel::EndDialog(HWND hwnd, INT_PTR result) {
   }
   if (!box->boxAnswer) {
     box->boxEndedByProgram = true;
-    EndBox(*box, static_cast<int>(result));
+    EndBox(*box, plantedBoxEnd_.value_or(static_cast<int>(result)));
   }
   return TRUE;
 }

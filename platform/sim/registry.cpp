@@ -430,7 +430,7 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, std::u16string_view name, DWORD* ty
   Node* node = Resolve(key, &error, KEY_QUERY_VALUE);
   if (node == nullptr) return error;
   const RegValue* value = node->FindValue(name);
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (value == nullptr || (plantCaseSensitiveNames_ && value->name != name)) return ERROR_FILE_NOT_FOUND;
   LONG status = ERROR_SUCCESS;
   if (data.data() != nullptr) {
     if (data.size() < value->data.size()) {

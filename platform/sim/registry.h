@@ -160,6 +160,9 @@ class SimRegistry : public IRegistry {
   // "create [KEY]", "set [KEY] \"Name\" = DATA", "delete [KEY]". The direct
   // accessors (the world's own changes) are not reported.
   void SetChangeObserver(std::function<void(const std::string&)> observer) { observer_ = std::move(observer); }
+  // A fault planted on purpose, to show that the comparison with Win32
+  // finds it: value names read with regard to case, as Win32 never does.
+  void PlantCaseSensitiveValueNames(bool on) { plantCaseSensitiveNames_ = on; }
 
  private:
   struct Node;
@@ -193,6 +196,7 @@ class SimRegistry : public IRegistry {
   std::uintptr_t nextHandle_ = 0x1000;
   std::uint64_t generation_ = 0;
   std::function<void(const std::string&)> observer_;
+  bool plantCaseSensitiveNames_ = false;
 };
 
 }  // namespace qx::sim

@@ -68,6 +68,7 @@ class LinkObserver final : public observed::Observer {
   }
 
   void SetLastError(qx::DWORD error) override { ::SetLastError(error); }
+  std::uint32_t Plants() override { return observed::Atomic(link_->plants).load(); }
 
   void Write(observed::Record record, const std::vector<std::string>& fields) override {
     std::string line = image_;

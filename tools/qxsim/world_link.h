@@ -25,6 +25,7 @@ class WorldLinkFile {
   observed::WorldLink& link() { return *link_; }
   [[nodiscard]] std::uint64_t Now() { return observed::Atomic(link_->now).load(); }
   void SetNow(std::uint64_t ms) { observed::Atomic(link_->now).store(ms); }
+  void SetPlants(std::uint32_t plants) { observed::Atomic(link_->plants).store(plants); }
   void Plan(const sim::Fault& fault);
   // The program making the call after `calls` more calls ends.
   void KillAfter(std::size_t calls);
