@@ -85,8 +85,8 @@ LRESULT SendBounded(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);  // 
 
 // The window of class #32768 that is open and visible, or none.
 HWND OpenPopupMenu();
-// Brings a top-level window to the front and makes it the active one;
-// false when the system refused.
+// Makes a top-level window the foreground one and raises it over the
+// others; false when the system refused or its thread did not answer.
 bool Activate(HWND topLevel);
 
 // Images of this prefix's processes by id (a Toolhelp snapshot).

@@ -207,9 +207,15 @@ HWND OpenPopupMenu() {
 
 bool Activate(HWND topLevel) {
   // Wine lets any process set the foreground (no foreground lock), so no
-  // AttachThreadInput is needed; the switch is told to the window's thread
-  // without waiting for it.
-  return SetForegroundWindow(topLevel) != FALSE;
+  // AttachThreadInput is needed. Activation alone does not always raise
+  // the window (not when its thread shares its input with another's, as a
+  // child window of another program makes it), so it is raised too; its
+  // own thread does that, and Win32 waits for it: bounded.
+  if (!SetForegroundWindow(topLevel)) return false;
+  auto raised = std::make_shared<BOOL>(FALSE);
+  const bool done = Bounded(
+      [=] { *raised = SetWindowPos(topLevel, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }, kAnswerMs);
+  return done && *raised;
 }
 
 std::vector<std::pair<DWORD, std::wstring>> ProcessList() {

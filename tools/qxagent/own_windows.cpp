@@ -125,6 +125,9 @@ void ChildWindow(const Fields& f, Reply& reply) {
   auto made = std::make_shared<Made>();
   // Win32 lets a window's parent be another program's; the two threads'
   // input is then joined, as it is for any child of another thread.
+  // A child made in another thread's window takes that input's focus and
+  // activation with it; the device's front window stays in front.
+  const HWND front = GetForegroundWindow();
   OnUiThread([=] {
     if (!Registered(className)) {
       made->error = GetLastError();
@@ -136,6 +139,7 @@ void ChildWindow(const Fields& f, Reply& reply) {
     if (made->hwnd != nullptr) SetWindowPos(made->hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   });
   if (made->hwnd == nullptr) Fail(L"CreateWindowExW failed: error " + std::to_wstring(made->error));
+  if (front != nullptr && GetForegroundWindow() != front) Activate(front);
   reply.Line({L"hwnd", Hex(made->hwnd)});
 }
 

@@ -217,11 +217,11 @@ std::vector<HWND> WindowPerThread(DWORD pid) {
 }
 
 // Whether a running process waits for input: it has reached its message
-// loop (WaitForInputIdle; under Wine that stays true once it was) and each
+// loop (WaitForInputIdle) and each
 // of its window threads takes a message now, so none is inside a handler.
 // A process that has ended counts as idle.
 bool Idle(DWORD pid, ULONGLONG deadline) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
   if (process == nullptr) return true;
   bool idle = WaitForSingleObject(process, 0) == WAIT_OBJECT_0 || WaitForInputIdle(process, 0) == 0;
   const bool running = WaitForSingleObject(process, 0) != WAIT_OBJECT_0;

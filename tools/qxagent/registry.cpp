@@ -115,7 +115,11 @@ void RegSet(const Fields& f, Reply&) {
   Key key;
   LSTATUS status = RegCreateKeyExW(root, f[1].c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr);
   if (status != ERROR_SUCCESS) FailRegistry(L"RegCreateKeyExW", status);
-  status = RegSetValueExW(key.Get(), f[2].c_str(), 0, type, reinterpret_cast<const BYTE*>(data->data()),
+  // Win32 (Wine as Windows NT) counts a string's terminator in when the
+  // caller left it out and a zero character follows the data in memory:
+  // what follows here is never zero, so the bytes stored are the bytes given.
+  std::string buffer = *data + std::string(4, '\xff');
+  status = RegSetValueExW(key.Get(), f[2].c_str(), 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
                           static_cast<DWORD>(data->size()));
   if (status != ERROR_SUCCESS) FailRegistry(L"RegSetValueExW", status);
 }

@@ -137,13 +137,7 @@ int Coordinate(const std::wstring& field, const wchar_t* what) {
 }
 
 void Front(const Fields& f, Reply&) {
-  const HWND hwnd = Window(f[0]);
-  if (!Activate(hwnd)) FailCall(L"SetForegroundWindow");
-  auto raised = std::make_shared<BOOL>(FALSE);
-  if (!Bounded([=] { *raised = BringWindowToTop(hwnd); }, kAnswerMs)) {
-    Fail(L"the window " + f[0] + L" was not raised within " + std::to_wstring(kAnswerMs) + L" ms");
-  }
-  if (!*raised) FailCall(L"BringWindowToTop");
+  if (!Activate(Window(f[0]))) Fail(L"the window " + f[0] + L" was not brought to the front");
 }
 
 void Close(const Fields& f, Reply&) {
