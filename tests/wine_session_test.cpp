@@ -69,6 +69,8 @@ class WineSessionTest : public ::testing::Test {
     if (named == nullptr || *named == '\0') return;
     const auto started = std::chrono::steady_clock::now();
     session_ = new WineSession(named, Scratch("story"));
+    // A clone that lacks the boot stamp would set Wine up again (a minute).
+    EXPECT_LT(Seconds(started), 30) << "the prefix was set up anew, not cloned";
     std::cout << "timing: prefix cloned and agent started in " << Seconds(started) << " s (Wine "
               << session_->WineVersion() << ")\n";
   }

@@ -16,8 +16,8 @@ HKEY Root(const std::wstring& name) {
   Fail(L"a root is HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE, not \"" + name + L"\"");
 }
 
-[[noreturn]] void FailRegistry(const wchar_t* call, LSTATUS status) {
-  Fail(std::wstring(call) + L" failed: error " + std::to_wstring(status));
+[[noreturn]] void FailRegistry(const wchar_t* call, LSTATUS status, const std::wstring& path = L"") {
+  Fail(std::wstring(call) + L" failed" + (path.empty() ? L"" : L" at " + path) + L": error " + std::to_wstring(status));
 }
 
 // Closes a key when it goes out of scope.
@@ -41,33 +41,35 @@ std::wstring Bytes(const std::vector<BYTE>& data, DWORD size) {
   return std::wstring(hex.begin(), hex.end());
 }
 
-// A key's values in RegEnumValue order. A value that grows while it is read
-// is read again with room for its new size.
-void Values(HKEY key, const std::wstring& path, Reply& reply) {
-  for (DWORD index = 0;; ++index) {
-    DWORD longestName = 0;
-    DWORD longestData = 0;
-    LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      &longestName, &longestData, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) FailRegistry(L"RegQueryInfoKeyW", status);
-    for (int attempt = 0;; ++attempt) {
-      std::wstring name(longestName + 1, L'\0');
-      std::vector<BYTE> data(longestData + 1);
-      DWORD nameSize = static_cast<DWORD>(name.size());
-      DWORD dataSize = static_cast<DWORD>(data.size());
-      DWORD type = 0;
-      status = RegEnumValueW(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
-      if (status == ERROR_NO_MORE_ITEMS) return;
-      if (status == ERROR_MORE_DATA && attempt < 8) {
-        longestName = std::max<DWORD>(longestName * 2 + 1, nameSize);
-        longestData = std::max<DWORD>(longestData * 2 + 1, dataSize);
-        continue;
-      }
-      if (status != ERROR_SUCCESS) FailRegistry(L"RegEnumValueW", status);
-      name.resize(nameSize);
-      reply.Line({L"v", path, name, Decimal(type), Bytes(data, dataSize)});
-      break;
+// A key's values in RegEnumValue order; false for a key that has none to
+// give: Win32 opens "...\Perflib\009" (and its like) as a performance data
+// handle, which no key call but RegQueryValueEx takes (ERROR_INVALID_HANDLE).
+// A value that grows while it is read is read again with room for its new
+// size.
+bool Values(HKEY key, const std::wstring& path, Reply& reply) {
+  DWORD longestName = 0;
+  DWORD longestData = 0;
+  LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName,
+                                    &longestData, nullptr, nullptr);
+  if (status == ERROR_INVALID_HANDLE) return false;
+  if (status != ERROR_SUCCESS) FailRegistry(L"RegQueryInfoKeyW", status, path);
+  std::wstring name(longestName + 1, L'\0');
+  std::vector<BYTE> data(longestData + 1);
+  for (DWORD index = 0, retries = 0;;) {
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    status = RegEnumValueW(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+    if (status == ERROR_NO_MORE_ITEMS) return true;
+    if (status == ERROR_MORE_DATA && ++retries < 8) {
+      name.resize(std::max<std::size_t>(name.size() * 2, 16384 + 1));
+      data.resize(std::max<std::size_t>(data.size() * 2, dataSize));
+      continue;
     }
+    if (status != ERROR_SUCCESS) FailRegistry(L"RegEnumValueW", status, path);
+    reply.Line({L"v", path, name.substr(0, nameSize), Decimal(type), Bytes(data, dataSize)});
+    ++index;
+    retries = 0;
   }
 }
 
@@ -77,14 +79,14 @@ void Tree(HKEY key, const std::wstring& path, int depth, Reply& reply) {
   // Win32 nests keys at most 512 deep.
   if (depth > 512) Fail(L"the registry is deeper than 512 keys at " + path);
   reply.Line({L"k", path});
-  Values(key, path, reply);
+  if (!Values(key, path, reply)) return;
   std::vector<std::wstring> names;
   for (DWORD index = 0;; ++index) {
     wchar_t name[256];  // a key's name is at most 255 characters
     DWORD size = 256;
     const LSTATUS status = RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) FailRegistry(L"RegEnumKeyExW", status);
+    if (status != ERROR_SUCCESS) FailRegistry(L"RegEnumKeyExW", status, path);
     names.emplace_back(name, size);
   }
   for (const auto& name : names) {
@@ -92,7 +94,7 @@ void Tree(HKEY key, const std::wstring& path, int depth, Reply& reply) {
     const LSTATUS status = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, sub.Out());
     // Deleted meanwhile by a program: as if it had not been there.
     if (status == ERROR_FILE_NOT_FOUND) continue;
-    if (status != ERROR_SUCCESS) FailRegistry(L"RegOpenKeyExW", status);
+    if (status != ERROR_SUCCESS) FailRegistry(L"RegOpenKeyExW", status, Below(path, name));
     Tree(sub.Get(), Below(path, name), depth + 1, reply);
   }
 }

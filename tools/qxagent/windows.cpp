@@ -39,11 +39,11 @@ void Windows(const Fields&, Reply& reply) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     const std::wstring className = ClassOf(hwnd);
-    // Wine gives every thread with windows a hidden "Default IME" window
-    // (class "IME"), the agent's console a hidden one of its own, and its
-    // desktop process (explorer.exe) hidden helpers: none is a window of
-    // the device's programs, and they come and go with threads.
-    if (className == L"IME" || className == L"ConsoleWindowClass") continue;
+    // Left out as noise that is Wine's, not the device's (Wine 8.0): the
+    // hidden "Default IME" window (class "IME") that every thread with
+    // windows gets, and the hidden helpers of Wine's desktop process
+    // explorer.exe (its DDE servers, "Shell_TrayWnd").
+    if (className == L"IME" && !IsWindowVisible(hwnd)) continue;
     const auto image = images.find(pid);
     const std::wstring imageName = image != images.end() ? image->second : L"";
     if (_wcsicmp(imageName.c_str(), L"explorer.exe") == 0 && !IsWindowVisible(hwnd)) continue;
@@ -73,7 +73,10 @@ void Controls(const Fields& f, Reply& reply) {
     GetWindowRect(hwnd, &rect);
     wchar_t styleHex[16];
     swprintf(styleHex, 16, L"%lx", static_cast<unsigned long>(style & 0xFFFFFFFF));
-    std::vector<std::wstring> line{L"c", Hex(hwnd), Decimal(GetDlgCtrlID(hwnd)), ClassOf(hwnd), AskedText(hwnd),
+    // A picture's text is its resource's number behind U+FFFF, not text.
+    std::wstring text = AskedText(hwnd);
+    if (!text.empty() && text[0] == 0xFFFF) text.clear();
+    std::vector<std::wstring> line{L"c", Hex(hwnd), Decimal(GetDlgCtrlID(hwnd)), ClassOf(hwnd), text,
                                    styleHex, Decimal(button ? SendBounded(hwnd, BM_GETCHECK, 0, 0) : 0),
                                    Flag(IsWindowEnabled(hwnd)), Flag(style & WS_VISIBLE)};
     Append(line, RectFields(rect));
