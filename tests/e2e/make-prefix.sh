@@ -23,7 +23,7 @@ install -m 644 "$bin/system/toolhelp.dll" "$sys/toolhelp.dll"
 # own never reports any), in place of Wine's.
 install -m 644 "$bin/tests/rasapi32.dll" "$sys/rasapi32.dll"
 mkdir -p "$c/qx/2002" "$c/qx/2003" "$c/Temp"
-install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxinstall.exe" "$bin/tests/backendcheck.exe" "$bin/tests/runtimecheck.exe" "$bin/tests/farewell.dll" "$c/qx/"
+install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxagent.exe" "$bin/tests/qxmenuhook.dll" "$bin/tests/qxinstall.exe" "$bin/tests/backendcheck.exe" "$bin/tests/runtimecheck.exe" "$bin/tests/farewell.dll" "$c/qx/"
 install -m 755 "$bin/2002/Quorvix.exe" "$bin/2002/stv.exe" "$c/qx/2002/"
 install -m 755 "$bin/2003/Quorvix2003.exe" "$bin/2003/stv.exe" "$bin/2003/Pranset.dll" "$c/qx/2003/"
 cat > "$WINEPREFIX/qx-settings.reg" <<'REG'

@@ -30,9 +30,9 @@ for expected in "2003/Pranset.dll:Install_Exit Install_Init Uninstall_Exit Unins
   fi
   echo "   exports of ${expected%%:*}: $got"
 done
-echo "== build: qxsim"
+echo "== build: qxsim, the Wine session's test"
 cmake --preset default >/dev/null
-cmake --build --preset default --target qxsim >/dev/null
+cmake --build --preset default --target qxsim wine_session_test >/dev/null
 
 bin=$root/build/win32/bin
 work=$root/build/e2e
