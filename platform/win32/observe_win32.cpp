@@ -71,7 +71,9 @@ class LinkObserver final : public observed::Observer {
   std::uint32_t Plants() override { return observed::Atomic(link_->plants).load(); }
 
   void Write(observed::Record record, const std::vector<std::string>& fields) override {
-    std::string line = image_;
+    std::string line;
+    AppendField(line, image_);
+    line.erase(0, 1);  // the image is the first field: no tab before it
     AppendField(line, std::string(observed::RecordName(record)));
     for (const std::string& field : fields) AppendField(line, field);
     line += "\n";

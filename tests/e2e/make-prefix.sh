@@ -24,6 +24,13 @@ install -m 644 "$bin/system/toolhelp.dll" "$sys/toolhelp.dll"
 install -m 644 "$bin/tests/rasapi32.dll" "$sys/rasapi32.dll"
 mkdir -p "$c/qx/2002" "$c/qx/2003" "$c/Temp"
 install -m 755 "$bin/tests/qxdrive.exe" "$bin/tests/qxagent.exe" "$bin/tests/qxmenuhook.dll" "$bin/tests/qxinstall.exe" "$bin/tests/backendcheck.exe" "$bin/tests/runtimecheck.exe" "$bin/tests/farewell.dll" "$c/qx/"
+# The observed builds, for the scenario runner's Wine world (tools/qxsim),
+# and what it restores or copies: the toolhelp library, the stand-in.
+mkdir -p "$c/qx/observed/2002" "$c/qx/observed/2003"
+install -m 755 "$bin/observed/2002/Quorvix.exe" "$bin/observed/2002/stv.exe" "$c/qx/observed/2002/"
+install -m 755 "$bin/observed/2003/Quorvix2003.exe" "$bin/observed/2003/stv.exe" "$bin/observed/2003/Pranset.dll" "$c/qx/observed/2003/"
+install -m 644 "$bin/system/toolhelp.dll" "$c/qx/toolhelp.dll"
+install -m 755 "$bin/tests/standin.exe" "$c/qx/standin.exe"
 install -m 755 "$bin/2002/Quorvix.exe" "$bin/2002/stv.exe" "$c/qx/2002/"
 install -m 755 "$bin/2003/Quorvix2003.exe" "$bin/2003/stv.exe" "$bin/2003/Pranset.dll" "$c/qx/2003/"
 cat > "$WINEPREFIX/qx-settings.reg" <<'REG'

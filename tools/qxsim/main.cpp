@@ -5,6 +5,9 @@
 // (QX_SWEEP_JOBS workers, by default twice the processors).
 // qxsim serve [--port N] [SCENARIO]: the device live in a local browser,
 // its use kept as a scenario (serve/server.h).
+// qxsim --world wine|both [--plant NAME] SCENARIO...: each scenario on the
+// Windows builds under Wine, alone or step by step against the simulated
+// device (worlds.h); the template prefix comes from tools/wine-world.sh.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,8 @@
 #include "tools/qxsim/scenario.h"
 #include "tools/qxsim/serve/server.h"
 #include "tools/qxsim/storyboard.h"
+#include "tools/qxsim/wine_session.h"
+#include "tools/qxsim/worlds.h"
 
 namespace {
 
@@ -49,6 +54,23 @@ int main(int argc, char** argv) {
   }
   if (argc > 1 && std::string_view(argv[1]) == "serve") {
     return qx::qxsim::Serve({argv + 2, argv + argc}, std::cout, std::cerr);
+  }
+  if (argc > 1 && std::string_view(argv[1]) == "--world") {
+    const std::string_view world = argc > 2 ? argv[2] : "";
+    int first = 3;
+    std::vector<std::string> plants;
+    while (first + 1 < argc && std::string_view(argv[first]) == "--plant") {
+      plants.emplace_back(argv[first + 1]);
+      first += 2;
+    }
+    if ((world != "wine" && world != "both") || first >= argc) {
+      std::cerr << "usage: qxsim --world wine|both [--plant NAME] SCENARIO...\n";
+      return 2;
+    }
+    const std::filesystem::path root = QX_SOURCE_DIR;
+    return qx::qxsim::RunOnWorlds({argv + first, argv + argc}, world == "both", std::cout, std::cerr,
+                                  qx::qxsim::WineSession::DefaultTemplate(root), root / "build" / "wine-world" / "runs",
+                                  plants);
   }
   const bool html = argc > 1 && std::strcmp(argv[1], "--html") == 0;
   const int first = html ? 3 : 1;
