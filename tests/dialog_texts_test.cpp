@@ -45,7 +45,7 @@ TEST_F(DialogTexts, SettingsShowsEveryLabelInTemplateOrder) {
       {1009, u"BUTTON", u"Show Image"},
       {1010, u"BUTTON", u"Image Booster"},
       {-1, u"STATIC", u"Image Lvel :"},
-      {1011, u"COMBOBOX", u""},
+      {1011, u"COMBOBOX", u"High (Default)"},  // a drop-down list shows its selected entry
       {3, u"BUTTON", u"Join"},
       {1, u"BUTTON", u"OK"},
       {2, u"BUTTON", u"Cancel"},

@@ -804,16 +804,16 @@ LRESULT Kernel::DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       case CB_GETCURSEL:
         return window->selection;
       case CB_SETCURSEL:
-        if (wParam < window->items.size()) {
-          window->selection = static_cast<int>(wParam);
-          return window->selection;
-        }
-        window->selection = -1;
-        return CB_ERR;
-      case kSimSelectItem:
+      case kSimSelectItem: {
+        // A drop-down list's text is its selected entry, as on Win32.
         window->selection = wParam < window->items.size() ? static_cast<int>(wParam) : -1;
-        notifyParent(1);  // CBN_SELCHANGE
-        return 0;
+        window->title = window->selection >= 0 ? window->items[window->selection] : std::u16string();
+        if (message == kSimSelectItem) {
+          notifyParent(1);  // CBN_SELCHANGE
+          return 0;
+        }
+        return window->selection >= 0 ? window->selection : CB_ERR;
+      }
       default:
         return 0;
     }

@@ -67,8 +67,10 @@ void WineWorld::Expect(const Line& line, Step& step) {
       const std::u16string image = names.images.count(static_cast<DWORD>(std::stoul(fields[1]))) != 0
                                        ? names.images.at(static_cast<DWORD>(std::stoul(fields[1])))
                                        : sim::Utf16(fields[2]);
-      holds = holds || sim::NamesEqual(image, wanted) ||
-              (wanted.find(u'\\') == std::u16string::npos && sim::NamesEqual(sim::Utf16(fields[2]), wanted));
+      // Wine's process list names a process by its file alone: a path is
+      // then matched by its file (the prefix holds one program of a name).
+      const std::u16string file = wanted.substr(wanted.find_last_of(u'\\') == std::u16string::npos ? 0 : wanted.find_last_of(u'\\') + 1);
+      holds = holds || sim::NamesEqual(image, wanted) || sim::NamesEqual(sim::Utf16(fields[2]), file);
     }
   } else if (what == "window") {
     std::string ambiguous;
