@@ -11,9 +11,9 @@ namespace qx::observed {
 
 namespace {
 
-constexpr std::array<std::string_view, 14> kRecordNames = {
-    "set", "create", "delete", "start", "terminated", "closed", "box",
-    "answered", "menu", "menu-ended", "hang-up", "soft-reset", "left-open", "ended",
+constexpr std::array<std::string_view, 16> kRecordNames = {
+    "set",    "create",    "delete",     "start",   "terminated", "closed",  "box",     "answered",
+    "menu",   "menu-ended", "hang-up",   "soft-reset", "written", "cut",     "left-open", "ended",
 };
 
 std::u16string RootName(HKEY key) {
@@ -382,28 +382,52 @@ DWORD ObservedPlatform::DialUp::RasHangUpW(HRASCONN connection) {
 HANDLE ObservedPlatform::Files::CreateFileW(std::u16string_view path, DWORD access, DWORD share, DWORD disposition) {
   QX_OBSERVED(CreateFileW, INVALID_HANDLE_VALUE)
   const HANDLE file = state_.inner.files.CreateFileW(path, access, share, disposition);
-  if (file != INVALID_HANDLE_VALUE && file != nullptr) state_.Opened(Held::File, Value(file), "\"" + Utf8(path) + "\"");
+  if (file != INVALID_HANDLE_VALUE && file != nullptr) {
+    state_.Opened(Held::File, Value(file), "\"" + Utf8(path) + "\"");
+    state_.files[Value(file)] = std::u16string(path);
+    state_.positions[Value(file)] = 0;
+  }
   return file;
 }
 
 BOOL ObservedPlatform::Files::ReadFile(HANDLE file, std::span<BYTE> buffer, DWORD* read) {
   QX_OBSERVED(ReadFile, FALSE)
-  return state_.inner.files.ReadFile(file, buffer, read);
+  DWORD got = 0;
+  const BOOL done = state_.inner.files.ReadFile(file, buffer, &got);
+  if (read != nullptr) *read = got;
+  if (done) state_.positions[Value(file)] += got;
+  return done;
 }
 
 BOOL ObservedPlatform::Files::WriteFile(HANDLE file, std::span<const BYTE> data, DWORD* written) {
   QX_OBSERVED(WriteFile, FALSE)
-  return state_.inner.files.WriteFile(file, data, written);
+  DWORD put = 0;
+  const BOOL done = state_.inner.files.WriteFile(file, data, &put);
+  if (written != nullptr) *written = put;
+  if (done) {
+    std::uint64_t& position = state_.positions[Value(file)];
+    state_.Write(Record::Written, {Decimal(put), Decimal(static_cast<long long>(position)), Utf8(state_.files[Value(file)])});
+    position += put;
+  }
+  return done;
 }
 
 DWORD ObservedPlatform::Files::SetFilePointer(HANDLE file, LONG distance, DWORD method) {
   QX_OBSERVED(SetFilePointer, INVALID_SET_FILE_POINTER)
-  return state_.inner.files.SetFilePointer(file, distance, method);
+  const DWORD position = state_.inner.files.SetFilePointer(file, distance, method);
+  if (position != INVALID_SET_FILE_POINTER) state_.positions[Value(file)] = position;
+  return position;
 }
 
 BOOL ObservedPlatform::Files::SetEndOfFile(HANDLE file) {
   QX_OBSERVED(SetEndOfFile, FALSE)
-  return state_.inner.files.SetEndOfFile(file);
+  const auto before = state_.observer.FileSize(file);
+  const BOOL done = state_.inner.files.SetEndOfFile(file);
+  const std::uint64_t position = state_.positions[Value(file)];
+  if (done && before && *before != position) {
+    state_.Write(Record::Cut, {Decimal(static_cast<long long>(position)), Utf8(state_.files[Value(file)])});
+  }
+  return done;
 }
 
 BOOL ObservedPlatform::Files::CloseHandle(HANDLE file) {
@@ -413,7 +437,11 @@ BOOL ObservedPlatform::Files::CloseHandle(HANDLE file) {
     return FALSE;
   }
   const BOOL closed = state_.inner.files.CloseHandle(file);
-  if (closed) state_.Closed(Held::File, Value(file));
+  if (closed) {
+    state_.Closed(Held::File, Value(file));
+    state_.files.erase(Value(file));
+    state_.positions.erase(Value(file));
+  }
   return closed;
 }
 

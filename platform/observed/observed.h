@@ -38,6 +38,8 @@ enum class Record {
   MenuEnded,   // the program ended its own popup menu
   HangUp,      // NAME: a dial-up connection hung up
   SoftReset,   // the program soft-resets the device
+  Written,     // BYTES OFFSET PATH: bytes written into a file
+  Cut,         // SIZE PATH: a file cut shorter or made longer
   LeftOpen,    // KIND WHAT REFUSED: a handle the program left open when it ended
   Ended,       // the program ended by itself
 };
@@ -63,6 +65,8 @@ class Observer {
   // The file of the program a window belongs to, for the trace; empty
   // when unknown.
   virtual std::u16string WindowImage(HWND hwnd) = 0;
+  // An open file's size, for the trace; nothing when it cannot tell.
+  virtual std::optional<std::uint64_t> FileSize(HANDLE file) = 0;
   // Faults planted on purpose (observed/world_link.h kPlant...).
   virtual std::uint32_t Plants() { return 0; }
 };

@@ -48,6 +48,7 @@ struct ObservedPlatform::State {
   std::map<std::uintptr_t, std::u16string> connections;  // dial-up handle -> entry name
   std::map<std::uintptr_t, int> libraries;                // loads not yet freed
   std::map<std::uintptr_t, std::u16string> files;         // open file -> path
+  std::map<std::uintptr_t, std::uint64_t> positions;      // open file -> where the next read or write goes
 
   // The program's menus as it has shaped them (the platform has no call to
   // read a menu back): entries by id, sub-menus by the handle GetSubMenu gave.

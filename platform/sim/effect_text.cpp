@@ -69,6 +69,15 @@ std::string TopLevelLabel(std::u16string_view title, std::u16string_view classNa
   return label + ")";
 }
 
+std::string WrittenText(std::size_t bytes, std::size_t offset, std::u16string_view path) {
+  return "file written: " + std::to_string(bytes) + " bytes at offset " + std::to_string(offset) + " of " +
+         QuotedText(path);
+}
+
+std::string CutText(std::size_t size, std::u16string_view path) {
+  return "file cut to " + std::to_string(size) + " bytes: " + QuotedText(path);
+}
+
 std::string LeftOpenText(std::u16string_view image, std::string_view kind, std::string_view what, bool refused) {
   std::string line = "\"" + Utf8(image) + "\" left open: " + std::string(kind);
   if (!what.empty()) line += " " + std::string(what);

@@ -28,6 +28,8 @@ std::string EndText(bool killed, std::u16string_view image, DWORD processId, con
 // A top-level window: "\"Title\" (Class of base.exe)"; no "of" part without an image.
 std::string TopLevelLabel(std::u16string_view title, std::u16string_view className, std::u16string_view image);
 std::string LeftOpenText(std::u16string_view image, std::string_view kind, std::string_view what, bool refused);
+std::string WrittenText(std::size_t bytes, std::size_t offset, std::u16string_view path);
+std::string CutText(std::size_t size, std::u16string_view path);
 inline constexpr std::string_view kSoftResetText =
     "the device soft-resets: every program ends, the registry and files stay";
 inline constexpr std::string_view kMenuEndedText = "menu closed by its program: nothing chosen";

@@ -40,6 +40,7 @@ struct Effect {
     Message,          // a program sent or posted a message to a window of the world
     Registry,         // a program wrote or deleted in the registry (only while tracing)
     HandleLeft,       // a program ended and left a handle open
+    File,             // a program wrote into a file or cut it
     Note,             // anything else worth a line
   };
   Kind kind;

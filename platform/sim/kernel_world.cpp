@@ -543,8 +543,7 @@ BOOL Kernel::WriteFile(HANDLE file, std::span<const BYTE> data, DWORD* written) 
   std::vector<BYTE>& bytes = files_.at(object->path).second;
   if (bytes.size() < object->position + data.size()) bytes.resize(object->position + data.size(), 0);
   std::copy(data.begin(), data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(object->position));
-  Log(Effect::Kind::Note, "file written: " + std::to_string(data.size()) + " bytes at offset " +
-                              std::to_string(object->position) + " of \"" + Utf8(files_.at(object->path).first) + "\"");
+  Log(Effect::Kind::File, WrittenText(data.size(), object->position, files_.at(object->path).first));
   object->position += data.size();
   if (written != nullptr) *written = static_cast<DWORD>(data.size());
   return TRUE;
@@ -574,7 +573,7 @@ BOOL Kernel::SetEndOfFile(HANDLE file) {
   if (object == nullptr || files_.count(object->path) == 0 || !object->writable) return FALSE;
   auto& [display, bytes] = files_.at(object->path);
   if (bytes.size() != object->position) {
-    Log(Effect::Kind::Note, "file cut to " + std::to_string(object->position) + " bytes: \"" + Utf8(display) + "\"");
+    Log(Effect::Kind::File, CutText(object->position, display));
   }
   bytes.resize(object->position, 0);
   return TRUE;

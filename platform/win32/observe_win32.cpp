@@ -68,6 +68,11 @@ class LinkObserver final : public observed::Observer {
   }
 
   void SetLastError(qx::DWORD error) override { ::SetLastError(error); }
+  std::optional<std::uint64_t> FileSize(qx::HANDLE file) override {
+    ::LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
   std::uint32_t Plants() override { return observed::Atomic(link_->plants).load(); }
 
   void Write(observed::Record record, const std::vector<std::string>& fields) override {

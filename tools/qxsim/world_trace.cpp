@@ -139,6 +139,15 @@ sim::Effect EffectOf(const TraceRecord& record, const WorldNames& names) {
     case Record::MenuEnded: effect = {Kind::MenuChoice, std::string(sim::kMenuEndedText), effect.program}; break;
     case Record::HangUp: effect = {Kind::HangUp, sim::HangUpText(field16(0)), effect.program}; break;
     case Record::SoftReset: effect = {Kind::SoftReset, std::string(sim::kSoftResetText), effect.program}; break;
+    case Record::Written:
+      effect = {Kind::File,
+                sim::WrittenText(static_cast<std::size_t>(Integer(Field(record, 0))),
+                                 static_cast<std::size_t>(Integer(Field(record, 1))), field16(2)),
+                effect.program};
+      break;
+    case Record::Cut:
+      effect = {Kind::File, sim::CutText(static_cast<std::size_t>(Integer(Field(record, 0))), field16(1)), effect.program};
+      break;
     case Record::LeftOpen:
       effect = {Kind::HandleLeft, sim::LeftOpenText(image, Field(record, 0), Field(record, 1), Field(record, 2) == "1"),
                 effect.program};
@@ -161,6 +170,7 @@ bool ComparedEffect(const sim::Effect& effect) {
     case Kind::HangUp:
     case Kind::SoftReset:
     case Kind::HandleLeft:
+    case Kind::File:
       return true;
     case Kind::ProgramStart: return effect.text.starts_with("start ");
     case Kind::MenuChoice: return effect.text == sim::kMenuEndedText;

@@ -115,7 +115,7 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
       std::ofstream(line.file.parent_path() / word(next + 1), std::ios::binary) << text;
     } else {
       std::istringstream lines(text);
-      for (std::string row; std::getline(lines, row);) out << "    " << row << "\n";
+      for (std::string row; std::getline(lines, row);) out << "    | " << row << "\n";
     }
     return;
   }
