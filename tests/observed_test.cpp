@@ -40,6 +40,7 @@ class MemoryObserver final : public observed::Observer {
   BOOL KillTimer(HWND hwnd, UINT_PTR id) override { return device_.platform().windows.KillTimer(hwnd, id); }
   // The stories told here cut no file.
   std::optional<std::uint64_t> FileSize(HANDLE) override { return std::nullopt; }
+  std::u16string ProcessImage(DWORD processId) override { return device_.kernel().ProcessImage(processId); }
   std::u16string WindowImage(HWND hwnd) override {
     const auto info = device_.kernel().Describe(hwnd);
     return info ? device_.kernel().ProcessImage(info->processId) : std::u16string();

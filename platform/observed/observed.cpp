@@ -299,14 +299,16 @@ HANDLE ObservedPlatform::Processes::OpenProcess(DWORD access, BOOL inherit, DWOR
 
 BOOL ObservedPlatform::Processes::TerminateProcess(HANDLE process, UINT exitCode) {
   QX_OBSERVED(TerminateProcess, FALSE)
-  const BOOL ended = state_.inner.processes.TerminateProcess(process, exitCode);
-  if (ended) {
-    const auto it = state_.processes.find(Value(process));
-    const DWORD pid = it != state_.processes.end() ? it->second : 0;
-    const auto image = state_.images.find(pid);
-    state_.Write(Record::Terminated, {Decimal(pid), Decimal(static_cast<int>(exitCode)),
-                                      image != state_.images.end() ? Utf8(image->second) : std::string()});
+  const auto it = state_.processes.find(Value(process));
+  const DWORD pid = it != state_.processes.end() ? it->second : 0;
+  // Named while it still runs: by its file as the system knows it, else as
+  // its snapshot entry named it.
+  std::u16string image = state_.observer.ProcessImage(pid);
+  if (image.empty()) {
+    if (const auto listed = state_.images.find(pid); listed != state_.images.end()) image = listed->second;
   }
+  const BOOL ended = state_.inner.processes.TerminateProcess(process, exitCode);
+  if (ended) state_.Write(Record::Terminated, {Decimal(pid), Decimal(static_cast<int>(exitCode)), Utf8(image)});
   return ended;
 }
 

@@ -65,6 +65,8 @@ class Observer {
   // The file of the program a window belongs to, for the trace; empty
   // when unknown.
   virtual std::u16string WindowImage(HWND hwnd) = 0;
+  // The file of a running process, for the trace; empty when unknown.
+  virtual std::u16string ProcessImage(DWORD processId) = 0;
   // An open file's size, for the trace; nothing when it cannot tell.
   virtual std::optional<std::uint64_t> FileSize(HANDLE file) = 0;
   // Faults planted on purpose (observed/world_link.h kPlant...).

@@ -28,6 +28,7 @@ struct Effect {
     ProgramEnd,       // a program ended by itself
     ProcessKilled,    // a process was terminated
     WindowDestroyed,  // a top-level window went away
+    WindowGone,       // ... with the process that held it
     MessageBox,       // a message box was shown
     BoxAnswered,      // ... and answered
     Menu,             // a popup menu was shown

@@ -496,7 +496,11 @@ void Kernel::DestroyTree(HWND hwnd, bool sendMessages) {
   if (window->child) {
     if (Window* parent = Find(window->parent)) std::erase(parent->children, hwnd);
   } else {
-    if (!window->messageBox) Log(Effect::Kind::WindowDestroyed, "window closed: " + Label(hwnd));
+    // A window destroyed, or gone with its process (no program destroyed
+    // that one: the system took it back).
+    if (!window->messageBox) {
+      Log(sendMessages ? Effect::Kind::WindowDestroyed : Effect::Kind::WindowGone, "window closed: " + Label(hwnd));
+    }
     std::erase(zOrder_, hwnd);
     ledger_.handles().Closed(HandleKind::Window, HandleValue(hwnd));
   }

@@ -123,6 +123,11 @@ class LinkObserver final : public observed::Observer {
   std::u16string WindowImage(qx::HWND hwnd) override {
     ::DWORD pid = 0;
     ::GetWindowThreadProcessId(W(hwnd), &pid);
+    return ProcessImage(pid);
+  }
+
+  std::u16string ProcessImage(qx::DWORD pid) override {
+    if (pid == 0) return {};
     const ::HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (process == nullptr) return {};
     wchar_t path[MAX_PATH] = {};

@@ -76,6 +76,14 @@ std::u16string WorldNames::DevicePath(std::u16string_view windowsPath) const {
   if (path.size() >= 2 && (path[0] == u'C' || path[0] == u'c') && path[1] == u':') path.erase(0, 2);
   // The end-to-end installer driver plays the device's installer.
   if (sim::NamesEqual(path, u"\\qx\\qxinstall.exe")) return u"\\Windows\\installer.exe";
+  // The stand-ins for the device's own programs live where Wine keeps its
+  // own, and the device names them by their files.
+  for (std::u16string_view folder : {u"\\windows\\system32\\", u"\\windows\\"}) {
+    if (path.size() > folder.size() && sim::NamesEqual(path.substr(0, folder.size()), folder) &&
+        path.find(u'\\', folder.size()) == std::u16string::npos) {
+      return path.substr(folder.size());
+    }
+  }
   return path;
 }
 

@@ -365,7 +365,7 @@ std::vector<TraceRecord> WineWorld::TakeRecords() {
     all.push_back(record);
     if (record.kind == observed::Record::SoftReset) sinceReset.clear();
   }
-  stepRecords_.insert(stepRecords_.end(), records.begin(), records.end());
+  for (const TraceRecord& record : records) stepEffects_.push_back(EffectOf(record, names));
   return records;
 }
 
@@ -379,7 +379,9 @@ void WineWorld::Settle(const Line& line) {
     std::string pids;
     for (const auto& fields : Ask(line, {"processes"}).lines) {
       if (fields.size() < 3 || fields[0] != "p") continue;
-      if (names.images.count(static_cast<DWORD>(Integer(fields[1]))) != 0) pids += (pids.empty() ? "" : ",") + fields[1];
+      // The installer driver waits on files, not messages: its trace tells.
+      const DWORD pid = static_cast<DWORD>(Integer(fields[1]));
+      if (names.images.count(pid) != 0 && pid != installer_) pids += (pids.empty() ? "" : ",") + fields[1];
     }
     const auto idle = Ask(line, {"idle", pids, "2000"});
     bool busy = false;
@@ -424,11 +426,28 @@ void WineWorld::Settle(const Line& line) {
   }
 }
 
+void WineWorld::Note(std::string text, std::string program) {
+  TakeRecords();
+  stepEffects_.push_back({sim::Effect::Kind::Note, std::move(text), std::move(program)});
+}
+
+std::optional<int> WineWorld::HookResult(const Line& line, const char* which, bool wait) {
+  const auto started = std::chrono::steady_clock::now();
+  const std::filesystem::path marker = HostPath(u"\\windows").string() + "/qx-install-between" + which;
+  do {
+    bool ok = false;
+    const std::string text = ReadFile(marker, &ok);
+    if (ok && !text.empty()) return static_cast<int>(Integer(text));
+    if (!wait) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(kSettleMs));
+  Fail(line, std::string("the installer's hook never returned (") + which + ")");
+}
+
 WineWorld::Step WineWorld::Run(const Line& line) {
   Step step;
   out.str({});
-  stepRecords_.clear();
-  notes_.clear();
+  stepEffects_.clear();
   killed_ = false;
   if (!lastImage_ || imageWatched_ != watched_.size()) {
     lastImage_ = WatchedImage(line);
@@ -436,13 +455,22 @@ WineWorld::Step WineWorld::Run(const Line& line) {
   }
   RunVerb(line, step);
   Settle(line);
+  // A program soft-reset the device: Win32 ended only that program, the
+  // device ends them all and starts again.
+  const bool reset = std::any_of(stepEffects_.begin(), stepEffects_.end(), [](const sim::Effect& effect) {
+    return effect.kind == sim::Effect::Kind::SoftReset && !effect.program.empty();
+  });
+  if (reset) {
+    SetInstaller(0);
+    Reset(line);
+  }
   step.output = out.str();
-  for (const TraceRecord& record : stepRecords_) {
-    const sim::Effect effect = EffectOf(record, names);
+  for (const sim::Effect& effect : stepEffects_) {
     if (effect.kind == sim::Effect::Kind::Registry) {
       // What programs write is watched from now on.
-      const std::string& key = record.fields.empty() ? std::string() : record.fields[0];
-      std::u16string path = Wide(key);
+      const std::size_t open = effect.text.find('[');
+      const std::size_t close = effect.text.find(']', open);
+      std::u16string path = Wide(effect.text.substr(open + 1, close - open - 1));
       const auto slash = path.find(u'\\');
       if (const auto root = sim::RootFromName(path.substr(0, slash)); root && slash != std::u16string::npos) {
         Watch(*root, path.substr(slash + 1));
@@ -451,7 +479,6 @@ WineWorld::Step WineWorld::Run(const Line& line) {
     }
     step.effects.push_back(effect);
   }
-  step.effects.insert(step.effects.end(), notes_.begin(), notes_.end());
   step.traced = tracing;
   sim::RegistryImage after = WatchedImage(line);
   if (imageWatched_ != watched_.size()) {

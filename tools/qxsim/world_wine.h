@@ -87,7 +87,9 @@ class WineWorld {
   std::filesystem::path HostPath(std::u16string_view devicePath) const;
   void Reset(const Line& line);
   void Advance(const Line& line, DWORD ms);
-  void Note(std::string text) { notes_.push_back({sim::Effect::Kind::Note, std::move(text), {}}); }
+  // A line of the world's own among the step's effects, after what the
+  // programs have traced so far.
+  void Note(std::string text, std::string program = {});
   // The verb of the line (world_wine_verbs.cpp); expectations set
   // step.held (world_wine_expect.cpp).
   void RunVerb(const Line& line, Step& step);
@@ -100,6 +102,10 @@ class WineWorld {
   std::vector<TraceRecord> sinceReset;   // every record since the device last came up
   std::vector<TraceRecord> all;          // every record of the story
   std::map<std::string, std::string> sends;  // pending sends: token -> message number
+  // The installer's hooks: its process from now on, and what each hook
+  // returned once it has (the driver's marker files).
+  void SetInstaller(DWORD processId) { installer_ = processId; }
+  std::optional<int> HookResult(const Line& line, const char* which, bool wait);
   WorldNames names;
   std::unique_ptr<WorldLinkFile> link;
   std::size_t killAfter = 0;
@@ -112,8 +118,8 @@ class WineWorld {
   WineSession session_;
   std::filesystem::path trace_;
   std::size_t traceOffset_ = 0;
-  std::vector<TraceRecord> stepRecords_;
-  std::vector<sim::Effect> notes_;
+  std::vector<sim::Effect> stepEffects_;  // in the order they came
+  DWORD installer_ = 0;                   // the installer driver's process, while it runs
   std::set<std::pair<HKEY, std::u16string>> watched_;
   std::optional<sim::RegistryImage> lastImage_;
   std::size_t imageWatched_ = 0;  // keys watched when lastImage_ was read

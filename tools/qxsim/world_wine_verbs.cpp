@@ -477,7 +477,8 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
 
   if (first == "install" || first == "uninstall") {
     const std::u16string dir = sim::Utf16(word(1));
-    if (first == "install") {
+    const bool install = first == "install";
+    if (install) {
       // The package's launcher goes into the directory with the library.
       std::filesystem::create_directories(HostPath(dir));
       std::filesystem::copy_file(session_.DriveC() / "qx/observed/2003/stv.exe", HostPath(dir + u"\\stv.exe"),
@@ -486,26 +487,40 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
                                  std::filesystem::copy_options::overwrite_existing);
     }
     // The installer's hooks, with the package's entries between them: the
-    // driver waits for the runner after the first hook.
-    const std::string between = "C:\\windows\\qx-install-between";
+    // driver tells each hook's result in a file and waits for the runner
+    // after the first.
     std::error_code error;
-    std::filesystem::remove(HostPath(u"\\windows\\qx-install-between"), error);
+    for (const char* marker : {"", ".first", ".second"}) {
+      std::filesystem::remove(HostPath(u"\\windows").string() + "/qx-install-between" + marker, error);
+    }
+    const std::string hooks = install ? "Install" : "Uninstall";
     const std::string env = "QX_WORLD_LINK=C:\\windows\\qx-link.bin;QX_WORLD_TRACE=C:\\windows\\qx-trace.log";
+    Note("installer: " + hooks + "_Init", "installer.exe");
     const auto started = Ask(line, {"start", "C:\\qx\\qxinstall.exe",
-                                    first + " \"C:" + sim::Utf8(dir) + "\\Pranset.dll\" \"C:" + sim::Utf8(dir) +
-                                        "\" \"" + between + "\"",
+                                    first + " \"" + sim::Utf8(dir) + "\\Pranset.dll\" \"" + sim::Utf8(dir) +
+                                        "\" \"C:\\windows\\qx-install-between\"",
                                     env});
     for (const auto& fields : started.lines) {
-      if (fields.size() >= 2 && fields[0] == "pid") names.images[static_cast<DWORD>(Integer(fields[1]))] = u"\\Windows\\installer.exe";
+      if (fields.size() < 2 || fields[0] != "pid") continue;
+      const DWORD pid = static_cast<DWORD>(Integer(fields[1]));
+      names.images[pid] = u"\\Windows\\installer.exe";
+      SetInstaller(pid);
     }
+    const int init = *HookResult(line, ".first", true);
     Settle(line);
-    if (first == "install" && line.words.size() == 4) {
+    Note("installer: " + hooks + "_Init returned " + std::to_string(init), "installer.exe");
+    if (install && line.words.size() == 4) {
+      Note("installer: the package's files are copied and its registry entries written", "installer.exe");
       Line package = line;
       package.words = {"import", word(3)};
       RunVerb(package, step);
     }
-    std::ofstream(HostPath(u"\\windows\\qx-install-between")) << "go\n";
+    Note("installer: " + hooks + "_Exit", "installer.exe");
+    std::ofstream(HostPath(u"\\windows").string() + "/qx-install-between") << "go\n";
     Settle(line);
+    if (const auto exit = HookResult(line, ".second", false)) {
+      Note("installer: " + hooks + "_Exit returned " + std::to_string(*exit), "installer.exe");
+    }
     return;
   }
 

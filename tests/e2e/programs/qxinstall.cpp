@@ -6,13 +6,15 @@
 //                                         installed), then Install_Exit
 //   qxinstall uninstall DLL INSTALL_DIR [BETWEEN]
 //                                         Uninstall_Init, then Uninstall_Exit
-// With BETWEEN, the second hook waits until that file exists (at most a
-// minute): the installer copies the package's files and writes its
-// registry entries between the hooks, which the scenario runner does then.
+// With BETWEEN, each hook's result goes to BETWEEN.first and .second, and
+// the second hook waits until BETWEEN exists (at most a minute): the
+// installer copies the package's files and writes its registry entries
+// between the hooks, which the scenario runner does then.
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -40,7 +42,16 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: qxinstall install|uninstall DLL INSTALL_DIR [BETWEEN]\n");
     return 2;
   }
-  const auto between = [&] {
+  const auto mark = [&](const wchar_t* which, int result) {
+    if (argc != 5) return;
+    const std::wstring path = std::wstring(argv[4]) + which;
+    if (std::FILE* file = _wfopen(path.c_str(), L"w")) {
+      std::fprintf(file, "%d\n", result);
+      std::fclose(file);
+    }
+  };
+  const auto between = [&](int first) {
+    mark(L".first", first);
     if (argc != 5) return;
     for (int waited = 0; waited < 6000 && GetFileAttributesW(argv[4]) == INVALID_FILE_ATTRIBUTES; ++waited) Sleep(10);
   };
@@ -51,15 +62,21 @@ int wmain(int argc, wchar_t** argv) {
   }
   const wchar_t* dir = argv[3];
   if (std::wcscmp(argv[1], L"install") == 0) {
-    std::printf("Install_Init %d\n", Hook<InstallInit>(library, "Install_Init")(nullptr, TRUE, FALSE, dir));
+    const int init = Hook<InstallInit>(library, "Install_Init")(nullptr, TRUE, FALSE, dir);
+    std::printf("Install_Init %d\n", init);
     std::fflush(stdout);
-    between();
-    std::printf("Install_Exit %d\n", Hook<InstallExit>(library, "Install_Exit")(nullptr, dir, 0, 0, 0, 0, 0));
+    between(init);
+    const int exit = Hook<InstallExit>(library, "Install_Exit")(nullptr, dir, 0, 0, 0, 0, 0);
+    mark(L".second", exit);
+    std::printf("Install_Exit %d\n", exit);
   } else if (std::wcscmp(argv[1], L"uninstall") == 0) {
-    std::printf("Uninstall_Init %d\n", Hook<UninstallInit>(library, "Uninstall_Init")(nullptr, dir));
+    const int init = Hook<UninstallInit>(library, "Uninstall_Init")(nullptr, dir);
+    std::printf("Uninstall_Init %d\n", init);
     std::fflush(stdout);
-    between();
-    std::printf("Uninstall_Exit %d\n", Hook<UninstallExit>(library, "Uninstall_Exit")(nullptr));
+    between(init);
+    const int exit = Hook<UninstallExit>(library, "Uninstall_Exit")(nullptr);
+    mark(L".second", exit);
+    std::printf("Uninstall_Exit %d\n", exit);
   } else {
     std::fprintf(stderr, "qxinstall: unknown action\n");
     return 2;
