@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -235,6 +236,34 @@ TEST_F(WineSessionTest, ASentMessageIsAnsweredLater) {
   const auto result = Eventually({"sends"}, [](const auto& line) { return line.at(0) == "r"; });
   EXPECT_EQ(result, (std::vector<std::string>{"r", token, "17"}));  // "Internet Explorer"
   EXPECT_EQ(Ask({"sends"}), Lines{}) << "a result is told once";
+}
+
+TEST_F(WineSessionTest, AnotherProgramsPopupMenuIsReadAndDismissed) {
+  // Under Wine a menu's entries can be read only inside the program that
+  // shows it: the tray client's, over the browser.
+  Ask({"front", Browser().at(1)});
+  const std::string pid = Ask({"start", "C:\\qx\\2002\\Quorvix.exe", "", ""}).at(0).at(1);
+  const auto tray = Eventually({"windows"}, [&](const auto& w) { return w.size() == 15 && w[2] == pid && w[10] == "1"; });
+  ASSERT_FALSE(tray.empty());
+  const int x = (std::stoi(tray[6]) + std::stoi(tray[8])) / 2;
+  const int y = (std::stoi(tray[7]) + std::stoi(tray[9])) / 2;
+  Ask({"tap", std::to_string(x), std::to_string(y)});
+  Lines menu;
+  for (int tries = 0; tries < 50 && menu.empty(); ++tries) {
+    const auto response = session_->Request({"menu"});
+    if (response.ok) menu = response.lines;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_GE(menu.size(), 4u);
+  EXPECT_EQ(menu[0].at(0), "m");
+  EXPECT_EQ(menu[1], (std::vector<std::string>{"i", "32788", "About Quorvix", "0", "0"}));
+  EXPECT_EQ(menu[2], (std::vector<std::string>{"i", "0", "", "0", "1"}));
+  EXPECT_NE(std::find_if(menu.begin(), menu.end(), [](const auto& i) { return i.at(0) == "i" && i.at(3) == "1"; }),
+            menu.end())
+      << "no entry is checked";
+  Ask({"dismiss"});
+  EXPECT_EQ(session_->Request({"menu"}).error, "no popup menu is open");
+  Ask({"terminate", pid, "0"});
 }
 
 TEST_F(WineSessionTest, AnAgentThatDoesNotAnswerInTimeBreaksTheSession) {
