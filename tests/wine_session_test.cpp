@@ -333,6 +333,13 @@ TEST_F(WineSessionTest, AMessageWhoseHandlerAsksTheUserIsPendingUntilAnswered) {
   EXPECT_EQ(shown[0].at(1), "Quorvix");
   EXPECT_FALSE(shown[0].at(2).empty());
   EXPECT_EQ(shown[0].at(3), "1 2");
+  // The box disables the window it belongs to: a tap there reaches nothing.
+  const int x = (std::stoi(tray[6]) + std::stoi(tray[8])) / 2;
+  const int y = (std::stoi(tray[7]) + std::stoi(tray[9])) / 2;
+  Ask({"tap", std::to_string(x), std::to_string(y)});
+  Ask({"idle", tray[2], "2000"});
+  EXPECT_EQ(session_->Request({"menu"}).error, "no popup menu is open");
+  EXPECT_EQ(WindowLine(box).at(14), "1") << "the box lost the front to the window it disables";
   // Waiting for the user is idle; the send is not over.
   EXPECT_EQ(Ask({"idle", tray[2], "2000"}), (Lines{{"pending", token}}));
   EXPECT_EQ(Ask({"sends"}), Lines{});
