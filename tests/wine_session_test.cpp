@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -118,6 +119,38 @@ class WineSessionTest : public ::testing::Test {
       });
     }();
     return window;
+  }
+
+  // The tray client, started once over the browser: its tray window's line.
+  static const std::vector<std::string>& Tray() {
+    static const std::vector<std::string> tray = [] {
+      Ask({"front", Browser().at(1)});
+      const std::string pid = Ask({"start", "C:\\qx\\2002\\Quorvix.exe", "", ""}).at(0).at(1);
+      return Eventually({"windows"}, [&](const auto& w) { return w.size() == 15 && w[2] == pid && w[10] == "1"; });
+    }();
+    return tray;
+  }
+  // Taps the tray button; the open menu's lines.
+  static Lines OpenMenu() {
+    const auto& tray = Tray();
+    if (tray.empty()) return {};
+    const int x = (std::stoi(tray[6]) + std::stoi(tray[8])) / 2;
+    const int y = (std::stoi(tray[7]) + std::stoi(tray[9])) / 2;
+    Ask({"tap", std::to_string(x), std::to_string(y)});
+    for (int tries = 0; tries < 50; ++tries) {
+      const auto response = session_->Request({"menu"});
+      if (response.ok) return response.lines;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "no menu opened";
+    return {};
+  }
+  static std::vector<std::string> Control(const std::string& dialog, const std::string& id) {
+    for (const auto& line : Ask({"controls", dialog})) {
+      if (line.size() >= 14 && line[2] == id) return line;
+    }
+    ADD_FAILURE() << "no control " << id << " in " << dialog;
+    return std::vector<std::string>(14);
   }
 
   static WineSession* session_;
@@ -235,6 +268,84 @@ TEST_F(WineSessionTest, ASentMessageIsAnsweredLater) {
   const auto result = Eventually({"sends"}, [](const auto& line) { return line.at(0) == "r"; });
   EXPECT_EQ(result, (std::vector<std::string>{"r", token, "17"}));  // "Internet Explorer"
   EXPECT_EQ(Ask({"sends"}), Lines{}) << "a result is told once";
+}
+
+TEST_F(WineSessionTest, AnotherProgramsPopupMenuIsReadAndDismissed) {
+  // Under Wine a menu's entries can be read only inside the program that
+  // shows it: the tray client's, over the browser.
+  const Lines menu = OpenMenu();
+  ASSERT_GE(menu.size(), 4u);
+  EXPECT_EQ(menu[0].at(0), "m");
+  EXPECT_EQ(menu[1], (std::vector<std::string>{"i", "32788", "About Quorvix", "0", "0"}));
+  EXPECT_EQ(menu[2], (std::vector<std::string>{"i", "0", "", "0", "1"}));
+  EXPECT_NE(std::find_if(menu.begin(), menu.end(), [](const auto& i) { return i.at(0) == "i" && i.at(3) == "1"; }),
+            menu.end())
+      << "no entry is checked";
+  Ask({"dismiss"});
+  EXPECT_EQ(session_->Request({"menu"}).error, "no popup menu is open");
+}
+
+TEST_F(WineSessionTest, AnotherProgramsDialogIsFilledInAndCancelled) {
+  ASSERT_FALSE(OpenMenu().empty());
+  Ask({"choose", "1"});  // Settings: the second entry that is no separator
+  const std::string dialog = Eventually({"windows"}, [](const auto& w) {
+                               return w.size() == 15 && w[4] == "Dialog" && w[5] == "Settings";
+                             }).at(1);
+  const std::string edit = Control(dialog, "1003")[1];
+  Ask({"settext", edit, "qx-user"});
+  EXPECT_EQ(Control(dialog, "1003")[4], "qx-user");
+  // Typing stops at the field's limit, as the simulated device's does.
+  Ask({"send", edit, "197", "4", "0"});  // EM_LIMITTEXT
+  Eventually({"sends"}, [](const auto& r) { return r.at(0) == "r"; });
+  Ask({"settext", edit, "qx-user-2"});
+  EXPECT_EQ(Control(dialog, "1003")[4], "qx-u");
+  const auto list = Control(dialog, "1011");
+  ASSERT_GE(list.size(), 16u) << "the list shows no items";
+  Ask({"select", list[1], "0"});
+  EXPECT_EQ(Control(dialog, "1011")[13], "0");
+  EXPECT_EQ(Control(dialog, "1011")[4], list[14]) << "the list does not show its first item";
+  struct Refused {
+    std::vector<std::string> fields;
+    std::string error;
+  };
+  const Refused refused[] = {
+      {{"select", list[1], std::to_string(list.size() - 14)}, "the list has " + std::to_string(list.size() - 14) + " items"},
+      {{"settext", Control(dialog, "2")[1], "x"}, "is no text field"},
+      {{"click", edit}, "is no button"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_NE(session_->Request(r.fields).error.find(r.error), std::string::npos) << wire::Join(r.fields);
+  }
+  Ask({"click", Control(dialog, "2")[1]});  // Cancel
+  Eventually({"windows"}, [&](const auto&) { return WindowLine(dialog).empty(); });
+}
+
+TEST_F(WineSessionTest, AMessageWhoseHandlerAsksTheUserIsPendingUntilAnswered) {
+  const auto& tray = Tray();
+  ASSERT_FALSE(tray.empty());
+  // WM_COMMAND "Reset Quorvix": its handler asks in a message box first.
+  const std::string token = Ask({"send", tray[1], "273", "32784", "0"}).at(0).at(1);
+  const std::string box = Eventually({"windows"}, [&](const auto& w) {
+                            return w.size() == 15 && w[2] == tray[2] && w[4] == "#32770";
+                          }).at(1);
+  const Lines shown = Ask({"box", box});
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].at(1), "Quorvix");
+  EXPECT_FALSE(shown[0].at(2).empty());
+  EXPECT_EQ(shown[0].at(3), "1 2");
+  // The box disables the window it belongs to: a tap there reaches nothing.
+  const int x = (std::stoi(tray[6]) + std::stoi(tray[8])) / 2;
+  const int y = (std::stoi(tray[7]) + std::stoi(tray[9])) / 2;
+  Ask({"tap", std::to_string(x), std::to_string(y)});
+  Ask({"idle", tray[2], "2000"});
+  EXPECT_EQ(session_->Request({"menu"}).error, "no popup menu is open");
+  EXPECT_EQ(WindowLine(box).at(14), "1") << "the box lost the front to the window it disables";
+  // Waiting for the user is idle; the send is not over.
+  EXPECT_EQ(Ask({"idle", tray[2], "2000"}), (Lines{{"pending", token}}));
+  EXPECT_EQ(Ask({"sends"}), Lines{});
+  Ask({"answer", box, "2"});
+  EXPECT_EQ(Eventually({"sends"}, [](const auto& r) { return r.at(0) == "r"; }).at(1), token);
+  EXPECT_TRUE(WindowLine(box).empty());
 }
 
 TEST_F(WineSessionTest, AnAgentThatDoesNotAnswerInTimeBreaksTheSession) {

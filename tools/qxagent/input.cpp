@@ -23,12 +23,24 @@ void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // The stylus between "down" and "up".
 struct Stylus {
-  HWND down = nullptr;
+  bool down = false;
+  HWND window = nullptr;  // that got the down; none when it took no input
   POINT at{};
 };
 Stylus& TheStylus() {
   static Stylus stylus;
   return stylus;
+}
+
+// Whether the window and every window it lies in are enabled: Win32 gives
+// no stylus input to a disabled window or what is inside it (a dialog
+// behind its message box), but a posted message would reach it all the
+// same, so the agent posts none there.
+bool TakesInput(HWND hwnd) {
+  for (HWND w = hwnd; w != nullptr && w != GetDesktopWindow(); w = GetAncestor(w, GA_PARENT)) {
+    if (!IsWindowEnabled(w)) return false;
+  }
+  return true;
 }
 
 // A tap lands on the window under the point; its top-level window comes to
@@ -38,39 +50,42 @@ HWND StylusDown(POINT point) {
   if (hit == nullptr || hit == GetDesktopWindow()) {
     Fail(L"no window at " + std::to_wstring(point.x) + L", " + std::to_wstring(point.y));
   }
-  const HWND top = GetAncestor(hit, GA_ROOT);
-  if (top != nullptr) Activate(top);
-  Post(hit, WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(hit, point));
-  TheStylus() = {hit, point};
+  const bool takes = TakesInput(hit);
+  if (takes) {
+    if (const HWND top = GetAncestor(hit, GA_ROOT)) Activate(top);
+    Post(hit, WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(hit, point));
+  }
+  TheStylus() = {true, takes ? hit : nullptr, point};
   return hit;
 }
 
+void StylusUp(Reply& reply) {
+  Stylus& stylus = TheStylus();
+  if (!stylus.down) Fail(L"the stylus is not down");
+  const HWND hwnd = stylus.window;
+  const POINT at = stylus.at;
+  stylus = {};
+  if (hwnd != nullptr && IsWindow(hwnd)) Post(hwnd, WM_LBUTTONUP, 0, ClientPoint(hwnd, at));
+  reply.Line({L"hit", Hex(hwnd)});
+}
+
 void Tap(const Fields& f, Reply& reply) {
-  const POINT point = Point(f);
-  const HWND hit = StylusDown(point);
-  Post(hit, WM_LBUTTONUP, 0, ClientPoint(hit, point));
-  TheStylus().down = nullptr;
+  const HWND hit = StylusDown(Point(f));
+  Reply up;
+  StylusUp(up);
   reply.Line({L"hit", Hex(hit)});
 }
 
 void Down(const Fields& f, Reply& reply) { reply.Line({L"hit", Hex(StylusDown(Point(f)))}); }
 
-void Up(const Fields&, Reply& reply) {
-  Stylus& stylus = TheStylus();
-  if (stylus.down == nullptr) Fail(L"the stylus is not down");
-  const HWND hwnd = stylus.down;
-  stylus.down = nullptr;
-  if (!IsWindow(hwnd)) Fail(L"the window the stylus went down on is gone");
-  Post(hwnd, WM_LBUTTONUP, 0, ClientPoint(hwnd, stylus.at));
-  reply.Line({L"hit", Hex(hwnd)});
-}
+void Up(const Fields&, Reply& reply) { StylusUp(reply); }
 
 void Move(const Fields& f, Reply& reply) {
   Stylus& stylus = TheStylus();
   const POINT point = Point(f);
   const HWND hwnd = WindowFromPoint(point);
   if (hwnd == nullptr) Fail(L"no window at " + f[0] + L", " + f[1]);
-  Post(hwnd, WM_MOUSEMOVE, stylus.down != nullptr ? MK_LBUTTON : 0, ClientPoint(hwnd, point));
+  if (TakesInput(hwnd)) Post(hwnd, WM_MOUSEMOVE, stylus.down ? MK_LBUTTON : 0, ClientPoint(hwnd, point));
   stylus.at = point;
   reply.Line({L"hit", Hex(hwnd)});
 }
@@ -81,6 +96,7 @@ HWND EnabledControl(const std::wstring& field, const wchar_t* className, const w
     Fail(L"window " + field + L" is no " + kind + L" (class \"" + ClassOf(control) + L"\")");
   }
   if (!IsWindowEnabled(control)) Fail(L"the control " + field + L" is disabled");
+  if (!TakesInput(control)) Fail(L"the window of control " + field + L" is disabled (a message box over it?)");
   return control;
 }
 
