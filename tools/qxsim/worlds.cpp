@@ -77,6 +77,23 @@ std::vector<std::string> Split(const std::string& text) {
   return lines;
 }
 
+// A "calls" listing without the window services: how many messages reach
+// a window (paints, activations, what the dialog manager handles by
+// itself), and so how often its program calls those services, is the
+// system's; the other services a program calls as its logic says.
+std::vector<std::string> ProgramLogicCalls(const std::string& listing) {
+  std::vector<std::string> kept;
+  for (const std::string& line : Split(listing)) {
+    std::istringstream words(line);
+    std::string name;
+    words >> name;
+    const auto call = sim::CallFromName(name);
+    const bool window = call && *call >= sim::Call::FindWindowW && *call <= sim::Call::DrawIconEx;
+    if (!window) kept.push_back(line);
+  }
+  return kept;
+}
+
 // The programs a program terminated in the step, by the effects' program
 // name ("Quorvix2003.exe").
 std::set<std::string> TerminatedPrograms(const std::vector<sim::Effect>& effects) {
@@ -132,6 +149,12 @@ std::string Difference(const std::string& verb, const StepRecord& sim, const Win
     return "the registry changes differ\n" + Side("simulated device", a) + Side("Wine", b);
   }
   const bool exported = verb == "export";
+  if (verb == "calls") {
+    const auto a = ProgramLogicCalls(sim.output);
+    const auto b = ProgramLogicCalls(wine.output);
+    if (a != b) return "the calls the programs made differ\n" + Side("simulated device", a) + Side("Wine", b);
+    return {};
+  }
   if ((exported ? Sorted(sim.output) : sim.output) != (exported ? Sorted(wine.output) : wine.output)) {
     return "what the step printed differs\n" + Side("simulated device", Split(sim.output)) +
            Side("Wine", Split(wine.output));
