@@ -11,6 +11,8 @@
 #include <map>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "platform/framework/framework.h"
 #include "tools/qxsim/verbs.h"
 #include "tools/qxsim/world_wine.h"
@@ -190,14 +192,35 @@ int RunOnWorlds(const std::vector<std::filesystem::path>& scenarios, bool compar
       if (plant == "registry-case") sim.device().registry().PlantCaseSensitiveValueNames(true);
       if (plant == "box-end") sim.device().kernel().PlantBoxEndAnswer(IDOK);
     }
+    // A prefix of its own per scenario and run (two scenarios may share a
+    // name), made afresh and taken away afterwards.
+    const std::filesystem::path prefix =
+        workDir / (std::to_string(::getpid()) + "-" + std::to_string(&path - scenarios.data()) + "-" + path.stem().string());
     std::unique_ptr<WineWorld> wine;
-    try {
-      wine = std::make_unique<WineWorld>(templatePrefix, workDir / path.stem());
-    } catch (const std::exception& failure) {
-      errors << path.string() << ": the Wine world cannot start: " << failure.what() << "\n";
+    for (int attempt = 0; attempt < 2 && !wine; ++attempt) {
+      try {
+        std::filesystem::remove_all(prefix);
+        wine = std::make_unique<WineWorld>(templatePrefix, prefix);
+      } catch (const std::exception& failure) {
+        // A Wine that did not come up is tried once more: its server may
+        // still have been ending an earlier prefix's programs.
+        if (attempt == 1) errors << path.string() << ": the Wine world cannot start: " << failure.what() << "\n";
+      }
+    }
+    if (!wine) {
       status = 1;
+      ++differ;
       continue;
     }
+    struct Cleanup {
+      std::unique_ptr<WineWorld>& world;
+      std::filesystem::path prefix;
+      ~Cleanup() {
+        world.reset();
+        std::error_code error;
+        std::filesystem::remove_all(prefix, error);
+      }
+    } cleanup{wine, prefix};
     for (const std::string& plant : plants) {
       if (plant == "unterminated-strings") wine->link->SetPlants(observed::kPlantUnterminatedStrings);
     }
@@ -299,7 +322,9 @@ int RunOnWorlds(const std::vector<std::filesystem::path>& scenarios, bool compar
         status = 1;
         stop = true;
       }
-      if (end == text.size()) break;
+      // After an abrupt end and the device's next steps, the story is over,
+      // as it is when the runner reads it from its file.
+      if (end == text.size() || sim.Killed()) break;
     }
     if (!compare) transcript.EndScenario("End of scenario on Wine");
   }
