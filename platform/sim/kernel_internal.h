@@ -144,5 +144,10 @@ inline std::uintptr_t TimerKey(HWND hwnd, UINT_PTR id) { return (HandleValue(hwn
 
 std::u16string Lower(std::u16string_view text);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+// A window text copied as Win32 copies it: cut to the room, always terminated;
+// the characters copied.
+int CopyText(std::u16string_view from, std::span<char16_t> to);
+// Whether a message box of this type shows the button.
+bool BoxHasButton(UINT type, int button);
 
 }  // namespace qx::sim
