@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/observed/text.h"
+
 namespace qx::rcgen {
 
 namespace {
@@ -14,24 +16,6 @@ std::string Hex(DWORD value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
   return text;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 std::string Dialog(const DialogTemplate& dialog) {
@@ -92,24 +76,9 @@ std::string PathLiteral(const std::string& path) {
 
 }  // namespace
 
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
 std::string Quote(std::u16string_view text) {
   std::string out = "\"";
-  for (char c : Utf8(text)) {
+  for (char c : observed::Utf8(text)) {
     switch (c) {
       case '"': out += "\"\""; break;
       case '\\': out += "\\\\"; break;

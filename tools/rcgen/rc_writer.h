@@ -21,8 +21,6 @@ struct ClientResources {
   std::vector<ResourceFile> bitmaps;
 };
 
-// UTF-8 text of a UTF-16 string; a lone surrogate becomes U+FFFD.
-std::string Utf8(std::u16string_view text);
 // A resource-script string literal: quotes doubled, backslashes and line
 // ends escaped, the rest as UTF-8 (the script declares code page 65001).
 std::string Quote(std::u16string_view text);
