@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 source tools/deps.sh
-qx_need_packages mingw-w64 g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth fonts-nanum python3
+qx_need_packages mingw-w64 g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth fonts-nanum
 
 echo "== build: windows"
 bash tools/build-windows.sh
