@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The end-to-end tests: the Windows builds under Wine, each case in a fresh
-# Wine prefix of its own inside its own Xvfb session, the registry read back
-# with Wine's own tools and compared with what the simulated device's
-# scenario runner exports for the same story.
+# The end-to-end tests: the Windows builds under Wine. Each story
+# (tests/e2e/cases/*.qxs) runs on both worlds, step by step on the simulated
+# device and on the Windows builds (qxsim --world both, a prefix cloned from
+# this run's template); each script case (*.sh) runs in a fresh Wine prefix
+# of its own inside its own Xvfb session, for what a story cannot tell.
 #
-# Usage: bash tests/e2e/run.sh [CASE...]    (a name like "settings", or a path;
-#                                           default: every tests/e2e/cases/*.sh)
+# Usage: bash tests/e2e/run.sh [CASE...]    (a name like "settings": its story
+#                                           and its script, whichever there
+#                                           are; or a path; default: every
+#                                           story and every script case)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 source tools/deps.sh
-qx_need_packages mingw-w64 g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth fonts-nanum python3
+qx_need_packages mingw-w64 g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth fonts-nanum
 
 echo "== build: windows"
 bash tools/build-windows.sh
@@ -47,12 +50,35 @@ WINEPREFIX=$work/template bash tests/e2e/make-prefix.sh "$bin" > "$work/template
   { cat "$work/template.log"; exit 1; }
 echo "   made in $(( $(date +%s) - start_time )) s"
 
+stories=()
 cases=()
 for case in "$@"; do
-  case $case in */*) cases+=("$case") ;; *) cases+=("tests/e2e/cases/${case%.sh}.sh") ;; esac
+  case $case in
+    *.qxs) stories+=("$case") ;;
+    */*) cases+=("$case") ;;
+    *)
+      name=${case%.sh}; name=${name%.qxs}
+      [ -f "tests/e2e/cases/$name.qxs" ] && stories+=("tests/e2e/cases/$name.qxs")
+      [ -f "tests/e2e/cases/$name.sh" ] && cases+=("tests/e2e/cases/$name.sh")
+      [ -f "tests/e2e/cases/$name.qxs" ] || [ -f "tests/e2e/cases/$name.sh" ] || { echo "no case $case"; exit 2; }
+      ;;
+  esac
 done
-if [ ${#cases[@]} -eq 0 ]; then cases=(tests/e2e/cases/*.sh); fi
+if [ $# -eq 0 ]; then stories=(tests/e2e/cases/*.qxs); cases=(tests/e2e/cases/*.sh); fi
 failed=()
+for story in "${stories[@]}"; do
+  name=$(basename "$story" .qxs)
+  started=$(date +%s)
+  mkdir -p "$work/$name"
+  if QX_WINE_TEMPLATE=$work/template timeout 300 "$QX_QXSIM" --world both "$story" > "$work/$name/worlds.txt" 2>&1; then
+    echo "   pass  $name.qxs on both worlds ($(( $(date +%s) - started )) s): $(tail -1 "$work/$name/worlds.txt")"
+  else
+    echo "   FAIL  $name.qxs on both worlds ($(( $(date +%s) - started )) s); what failed:"
+    grep -A12 'the worlds differ\|expectation failed\|on Wine: ' "$work/$name/worlds.txt" | head -40 | sed 's/^/        /'
+    tail -1 "$work/$name/worlds.txt" | sed 's/^/        /'
+    failed+=("$name.qxs")
+  fi
+done
 for case in "${cases[@]}"; do
   name=$(basename "$case" .sh)
   dir=$work/$name
@@ -85,5 +111,5 @@ done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "== e2e: failed: ${failed[*]}"
 fi
-echo "e2e: $(( ${#cases[@]} - ${#failed[@]} )) passed, ${#failed[@]} failed"
+echo "e2e: $(( ${#stories[@]} + ${#cases[@]} - ${#failed[@]} )) passed, ${#failed[@]} failed"
 [ ${#failed[@]} -eq 0 ]

@@ -8,7 +8,8 @@
 #                         their terminator: the first string the client writes
 #   box-end               a simulated box its program ends answers OK, not
 #                         Cancel as Wine's do: the Join question ended by 1124
-# The story without a plant agrees throughout.
+# The story without a plant agrees throughout. A check that fails on both
+# worlds alike fails the run though they agree (failing-check.qxs).
 # Usage: planted.sh QXSIM
 set -u
 qxsim=$1
@@ -35,4 +36,10 @@ check "" ""
 check registry-case 8
 check unterminated-strings 8
 check box-end 15
+out=$("$qxsim" --world both "$(dirname "$0")/failing-check.qxs" 2>/dev/null); status=$?
+if [ $status -eq 1 ] && grep -q ', 0 differ$' <<<"$out" && grep -q 'failing-check.qxs:4: expectation failed' <<<"$out"; then
+  echo "ok: a check failing on both worlds fails the run"
+else
+  echo "FAIL: a check failing on both worlds (status $status)"; tail -2 <<<"$out"; failed=1
+fi
 exit $failed

@@ -272,9 +272,11 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
   if (first == "choose" || first == "dismiss") {
     const auto menu = Ask(line, {"menu"});
     if (!menu.ok) Fail(line, "no popup menu is open");
+    // The choice is told before what the program makes of it, as the
+    // device tells it.
     if (first == "dismiss") {
-      Ask(line, {"dismiss"});
       Note("menu dismissed");
+      Ask(line, {"dismiss"});
       return;
     }
     std::size_t index = 0;
@@ -282,8 +284,8 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
     for (const auto& fields : menu.lines) {
       if (fields.size() < 5 || fields[0] != "i" || fields[4] == "1") continue;
       if (sim::NamesEqual(sim::Utf16(fields[2]), sim::Utf16(word(1))) || fields[1] == word(1)) {
-        Ask(line, {"choose", std::to_string(index)});
         Note("chosen: " + fields[2]);
+        Ask(line, {"choose", std::to_string(index)});
         return;
       }
       names += (names.empty() ? "" : ", ") + ("\"" + fields[2] + "\"");

@@ -290,6 +290,12 @@ int RunOnWorlds(const std::vector<std::filesystem::path>& scenarios, bool compar
           stop = true;
           break;
         }
+        // A check that fails fails the story, whether or not the worlds
+        // agree on it.
+        const bool failedHere = step.held.has_value() && !*step.held;
+        const bool failedOnDevice = compare && steps + i < capture.steps.size() && step.held.has_value() &&
+                                    capture.steps[steps + i].output.find("expectation failed") != std::string::npos;
+        if (failedHere || failedOnDevice) status = 1;
         if (!compare) {
           StepRecord record;
           record.file = path.filename().string();

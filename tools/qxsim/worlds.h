@@ -12,7 +12,8 @@ namespace qx::qxsim {
 // by step); prints the transcript (compare: the simulated device's, each
 // step followed by Wine's verdict), and with compare a last line
 // "worlds agree: N steps compared, K not compared, D differ". 0 when every
-// step ran on Wine and, with compare, the worlds agreed.
+// step ran on Wine, every expectation held (on each world) and, with
+// compare, the worlds agreed.
 // `plants` names faults to plant on purpose (registry-case, box-end,
 // unterminated-strings), for the tests that show the comparison finds them.
 int RunOnWorlds(const std::vector<std::filesystem::path>& scenarios, bool compare, std::ostream& out,
