@@ -6,8 +6,9 @@
 # page used in headless Chromium (tests/serve/run.sh); the fault and
 # kill sweep over every shipped scenario on the sanitized build; then the Windows
 # builds with what they are made of (tools/size-table.sh) and their end-to-end
-# tests under Wine (tests/e2e/run.sh); every story told on both worlds,
-# step by step (tests/worlds/run.sh).
+# tests under Wine, the stories told on both worlds step by step
+# (tests/e2e/run.sh); every shipped scenario on both worlds, and the planted
+# faults (tests/worlds/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -31,5 +32,5 @@ echo "== sizes: the Windows deliverables built, by origin (tools/size-table.sh)"
 bash tools/size-table.sh | sed -n '/^bytes by origin/,$p'
 echo "== end-to-end: Windows builds under Wine"
 bash tests/e2e/run.sh
-echo "== both worlds: every story on the simulated device and under Wine, step by step"
+echo "== both worlds: every shipped scenario on the simulated device and under Wine, step by step"
 bash tests/worlds/run.sh

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Every story on both worlds: each shipped scenario, the stories of the
-# end-to-end cases and the story of every verb, run on the simulated device
-# and on the Windows builds under Wine step by step (qxsim --world both);
-# then the planted faults found where they show. The whole transcript goes
+# Both worlds: each shipped scenario and the story of every verb, run on
+# the simulated device and on the Windows builds under Wine step by step
+# (qxsim --world both); then the planted faults found where they show. The
+# end-to-end stories run so in tests/e2e/run.sh, one by one. The whole transcript goes
 # to build/wine-world/worlds.txt; the differences and the count are shown.
 # Usage: bash tests/worlds/run.sh [SCENARIO...]
 set -euo pipefail
@@ -12,7 +12,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default --target qxsim >/dev/null
 template=$(bash tools/wine-world.sh | tail -1)
 export QX_WINE_TEMPLATE=$template
-if [ $# -eq 0 ]; then set -- scenarios/*.qxs tests/e2e/cases/*.qxs tests/worlds/every-verb.qxs; fi
+if [ $# -eq 0 ]; then set -- scenarios/*.qxs tests/worlds/every-verb.qxs; fi
 mkdir -p build/wine-world
 log=build/wine-world/worlds.txt
 started=$(date +%s)

@@ -32,13 +32,12 @@ std::string Centre(const RECT& rect, bool y) {
 // What each verb prints the way the simulated device's runner prints it.
 void ListConnections(WineWorld& w) {
   bool ok = false;
-  const std::string listed = ReadFile(w.HostPath(u"\\windows\\qx-dialup.txt"), &ok);
-  const std::string hungUp = ReadFile(w.HostPath(u"\\windows\\qx-hangups.log"), &ok);
-  std::istringstream lines(listed);
-  for (std::string name; std::getline(lines, name);) {
-    if (!name.empty() && name.back() == '\r') name.pop_back();
-    if (name.empty() || hungUp.find("hang-up " + name) != std::string::npos) continue;
-    w.out << "    \"" << name << "\"\n";
+  // A hang-up blanks its connection's line; each other line is "=NAME".
+  std::istringstream lines(ReadFile(w.HostPath(u"\\windows\\qx-dialup.txt"), &ok));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    w.out << "    \"" << line.substr(1) << "\"\n";
   }
 }
 
@@ -208,7 +207,11 @@ void WineWorld::RunVerb(const Line& line, Step& step) {
     return;
   }
   if (first == "dial") {
-    std::ofstream(HostPath(u"\\windows\\qx-dialup.txt"), std::ios::app) << word(1) << "\r\n";
+    // Named literally (the stand-in library reads a leading "!" as a
+    // connection whose hang-up fails, which the device's dial-up never has),
+    // and as the dialler names it: its first 20 characters.
+    std::ofstream(HostPath(u"\\windows\\qx-dialup.txt"), std::ios::app) << "="
+        << sim::Utf8(sim::Utf16(word(1)).substr(0, RAS_MaxEntryName)) << "\r\n";
     return;
   }
   if (first == "connections") return ListConnections(*this);

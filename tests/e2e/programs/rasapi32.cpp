@@ -7,7 +7,8 @@
 // number. A hang-up blanks the line, so the connection is gone from the next
 // enumeration, and appends "hang-up NAME" to %WINDIR%\qx-hangups.log. A line
 // "!NAME" is a connection named NAME whose hang-up fails ("hang-up failed
-// NAME" in the log; the connection stays).
+// NAME" in the log; the connection stays); a line "=NAME" is a connection
+// named NAME whatever NAME starts with, so a name may begin with "!" or "=".
 #include <windows.h>
 #include <ras.h>
 
@@ -20,7 +21,8 @@ namespace {
 
 constexpr DWORD kBufferTooSmall = 603;   // ERROR_BUFFER_TOO_SMALL
 constexpr DWORD kInvalidSize = 632;      // ERROR_INVALID_SIZE
-constexpr wchar_t kFailsMark = L'!';
+constexpr char kFailsMark = '!';
+constexpr char kLiteralMark = '=';
 
 std::wstring InWindows(const wchar_t* name) {
   wchar_t directory[MAX_PATH] = {};
@@ -75,7 +77,7 @@ std::vector<std::string> Lines() {
 }
 
 std::string NameOf(const std::string& line) {
-  return !line.empty() && line[0] == static_cast<char>(kFailsMark) ? line.substr(1) : line;
+  return !line.empty() && (line[0] == kFailsMark || line[0] == kLiteralMark) ? line.substr(1) : line;
 }
 
 }  // namespace
@@ -111,7 +113,7 @@ extern "C" DWORD WINAPI RasHangUpW(HRASCONN connection) {
   const std::size_t index = reinterpret_cast<std::size_t>(connection) - 1;
   if (index >= lines.size() || lines[index].empty()) return ERROR_INVALID_HANDLE;
   const std::string name = NameOf(lines[index]);
-  const bool fails = lines[index][0] == static_cast<char>(kFailsMark);
+  const bool fails = lines[index][0] == kFailsMark;
   WriteAll(InWindows(L"qx-hangups.log"), (fails ? "hang-up failed " : "hang-up ") + name + "\r\n", true);
   if (fails) return ERROR_INVALID_HANDLE;
   lines[index].clear();
